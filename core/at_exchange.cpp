@@ -1,0 +1,124 @@
+#include "core/at_exchange.h"
+
+#include <cstring>
+
+#include "core/bounded.h"
+#include "platform/orv_sys.h"
+
+namespace orv::core {
+
+namespace {
+
+constexpr std::string_view kTimeoutText = "TIMEOUT";
+constexpr std::string_view kLineEnd = "\r\n";
+
+int level_of(LogAt at) {
+    return at == LogAt::Error ? ORV_LOG_LEVEL_ERR : ORV_LOG_LEVEL_INFO;
+}
+
+}  // namespace
+
+AtExchange::AtExchange(const char* module) : module_(module) {
+    std::memset(mdm_ATcmd_buf, 0, sizeof mdm_ATcmd_buf);
+    std::memset(&mdm_res, 0, sizeof mdm_res);
+    std::memset(mdm_at_result, 0, sizeof mdm_at_result);
+    std::memset(mdm_at_result_process, 0, sizeof mdm_at_result_process);
+}
+
+bool AtExchange::compose(std::initializer_list<std::string_view> parts) {
+    return join_text(mdm_ATcmd_buf, parts);
+}
+
+AtOutcome AtExchange::run(std::string_view command, const AtOptions& options) {
+    if (!compose({command})) {
+        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, module_, __LINE__,
+                          "command of %zu characters does not fit the command buffer\n",
+                          command.size());
+        return AtOutcome::Empty;
+    }
+    return send(options);
+}
+
+AtOutcome AtExchange::send(const AtOptions& options) {
+    std::memset(mdm_at_result, 0, sizeof mdm_at_result);
+    std::memset(mdm_at_result_process, 0, sizeof mdm_at_result_process);
+    log_line(options.texts.command, mdm_ATcmd_buf);
+
+    std::memset(&mdm_res, 0, sizeof mdm_res);
+    ClientSendCmd(mdm_ATcmd_buf, &mdm_res, options.wait);
+    // The channel terminates its text; make sure of it whatever channel is linked.
+    mdm_res.aucDataBuf[sizeof mdm_res.aucDataBuf - 1] = '\0';
+
+    if (options.timeout == TimeoutTest::RetryOnce && answer_is_timeout()) {
+        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, module_, __LINE__, "%s",
+                          options.first_timeout_line);
+        orv_sleep_s(options.retry_sleep_s);
+        std::memset(&mdm_res, 0, sizeof mdm_res);
+        ClientSendCmd(mdm_ATcmd_buf, &mdm_res, options.wait);
+        mdm_res.aucDataBuf[sizeof mdm_res.aucDataBuf - 1] = '\0';
+    }
+
+    if (mdm_res.aucDataBuf[0] == '\0') {
+        if (options.empty_log != LogAt::Silent) {
+            orv_syslog_append(level_of(options.empty_log), kLogName, module_, __LINE__, "%s",
+                              kEmptyLine);
+        }
+        return AtOutcome::Empty;
+    }
+    if (options.timeout != TimeoutTest::Skipped && answer_is_timeout()) {
+        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, module_, __LINE__, "%s",
+                          options.timeout_line);
+        return AtOutcome::Timeout;
+    }
+
+    if (options.echo) {
+        orv_echo_answer(mdm_res.aucDataBuf);
+    }
+    log_line(options.texts.answer, mdm_res.aucDataBuf);
+    cut_answer();
+    log_lines(options.texts);
+    return AtOutcome::Answer;
+}
+
+// The modem puts CR LF before its answer: the result is the answer from its third character on
+// and the first line is the result up to its first CR LF. Both are cut to their 249 characters;
+// a result without any CR LF is its own first line. An answer shorter than two characters leaves
+// both empty.
+void AtExchange::cut_answer() {
+    const std::string_view whole = answer_view();
+    if (whole.size() < 2) {
+        return;
+    }
+    const std::string_view rest = whole.substr(2);
+    copy_text_cut(mdm_at_result, rest);
+    const std::size_t end = rest.find(kLineEnd);
+    copy_text_cut(mdm_at_result_process, rest.substr(0, end));
+}
+
+void AtExchange::log_lines(const AtLogTexts& texts) const {
+    log_line(texts.result, mdm_at_result);
+    log_line(texts.first_line, mdm_at_result_process);
+}
+
+void AtExchange::log_line(const LineText& text, const char* value) const {
+    if (text.before == nullptr) {
+        return;
+    }
+    orv_syslog_append(ORV_LOG_LEVEL_INFO, kLogName, module_, __LINE__, "%s%s%s", text.before, value,
+                      text.after);
+}
+
+std::string_view AtExchange::command() const {
+    return text_view(mdm_ATcmd_buf);
+}
+std::string_view AtExchange::answer_view() const {
+    return text_view(mdm_res.aucDataBuf);
+}
+std::string_view AtExchange::first_line_view() const {
+    return text_view(mdm_at_result_process);
+}
+bool AtExchange::answer_is_timeout() const {
+    return answer_view() == kTimeoutText;
+}
+
+}  // namespace orv::core

@@ -1,0 +1,82 @@
+#include "core/dispatch.h"
+
+#include "core/log.h"
+
+namespace orv::core {
+
+namespace {
+
+constexpr const char* kLogModule = kCoreModule;
+
+using namespace orv::msg;
+
+constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
+    {ORV_MDM_TEST_RPC_MSG, nullptr},
+    {ORV_MDM_SIM_STATE_MSG, nullptr},
+    {ORV_MDM_GET_PIN_STATUS, nullptr},
+    {ORV_MDM_VERIFY_PIN, nullptr},
+    {ORV_MDM_CHANGE_PIN, nullptr},
+    {ORV_MDM_PIN_MODE, nullptr},
+    {ORV_MDM_PIN_PUK_TIMES, nullptr},
+    {ORV_MDM_GET_IMEI, nullptr},
+    {ORV_MDM_GET_PCB, nullptr},
+    {ORV_MDM_GET_OVN, nullptr},
+    {ORV_MDM_GET_BATT_INFO, nullptr},
+    {ORV_MDM_GET_OSEC, nullptr},
+    {ORV_MDM_NET_UNLOCK_TIMES, nullptr},
+    {ORV_MDM_NET_UNLOCK, nullptr},
+    {ORV_MDM_GET_SIM_SPN, nullptr},
+    {ORV_MDM_SLEEP_WAKEUP, nullptr},
+    {ORV_MDM_GET_MODEM_MODE, nullptr},
+    {ORV_MDM_SET_MODEM_MODE, nullptr},
+    {ORV_MDM_GET_MEID_and_ESN, nullptr},
+    {ORV_MDM_SET_SPRINT_FACTORYINIT_MSG, nullptr},
+    {ORV_MDM_GET_SPC, nullptr},
+    {ORV_MDM_GET_SIM_INIT_COMPLETE_FLAG_MSG, nullptr},
+    {ORV_MDM_GET_SIM_CARD_TYPE_MSG, nullptr},
+    {ORV_MDM_GET_UIM_OTA_ACTIVE_STATE_MSG, nullptr},
+    {ORV_MDM_GET_UIM_MIN_LOCK_STATE_MSG, nullptr},
+    {ORV_MDM_GET_MODEM_SPN_AND_ROAM_MSG, nullptr},
+    {ORV_MDM_SPRINT_MODEM_LOCK_PROC_MSG, nullptr},
+    {ORV_MDM_GET_ICCID, nullptr},
+    {ORV_MDM_GET_IMSI, nullptr},
+    {ORV_MDM_GET_MSISDN, nullptr},
+    {ORV_MDM_CLEAR_WISPR_PWD, nullptr},
+    {ORV_MDM_APN_GET_SIM_INFO, nullptr},
+    {ORV_MDM_MAX_MSG, nullptr},
+}};
+
+constexpr bool rows_in_identifier_order() {
+    for (std::size_t i = 0; i < kTable.size(); ++i) {
+        if (kTable[i].id != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(kTable.size() == 33, "one row per message identifier");
+static_assert(rows_in_identifier_order(), "rows in identifier order");
+
+}  // namespace
+
+const std::array<MsgHandlerRow, kMsgCount> mdm_msg_handler_table = kTable;
+
+int orv_quorl_mdm_dispatch_msg(const unsigned char* msg) {
+    if (msg == nullptr) {
+        MDM_LOG_ERR("[error] input ptr is null!\n");
+        return -1;
+    }
+    const std::uint32_t id = load_u32(msg);
+    MDM_LOG_INFO("MODEM: msg_id=%d\n", static_cast<int>(id));
+    int walked = 0;
+    for (; walked < mdm_msg_handler_count; ++walked) {
+        const MsgHandlerRow& row = mdm_msg_handler_table[static_cast<std::size_t>(walked)];
+        if (row.id == id && row.handler != nullptr) {
+            row.handler(msg + kIdSize);
+        }
+    }
+    MDM_LOG_INFO("MODEM: num=%d\n", walked);
+    return 0;
+}
+
+}  // namespace orv::core

@@ -1,0 +1,36 @@
+// AT-channel client (libat-com): one command out, one answer back.
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+enum {
+    ORV_AT_HEAD_SIZE = 8,
+    ORV_AT_DATA_SIZE = 10240,
+};
+
+// The response record the channel fills. The head belongs to the channel (it keeps the answer's
+// length and an outcome code there); callers read only aucDataBuf.
+typedef struct orv_at_response {
+    unsigned char aucHead[ORV_AT_HEAD_SIZE];
+    char aucDataBuf[ORV_AT_DATA_SIZE];
+} orv_at_response;
+
+// Outcome codes kept in the head (bytes 4..7, native order), for tools and tests.
+enum {
+    ORV_AT_OUTCOME_ANSWER = 0,
+    ORV_AT_OUTCOME_TIMEOUT = 1,
+    ORV_AT_OUTCOME_NO_PORT = 2,
+};
+
+// Sends `cmd` (CR appended unless it already ends in CR or CR LF) and collects the answer up to
+// its final result line. `wait_ms` is scaled by ORV_AT_WAIT_SCALE; 0 means the default 5000 ms.
+// aucDataBuf receives the answer text, exactly "TIMEOUT" when the wait ran out, or an empty text
+// when the port cannot be opened, written or read. The caller clears the record first.
+// Returns the outcome code.
+int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms);
+
+#ifdef __cplusplus
+}
+#endif
