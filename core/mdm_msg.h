@@ -205,4 +205,20 @@ constexpr std::size_t size_of(Call c) {
 }
 }  // namespace notify
 
+// Factory configuration item 2000: the 352-byte version record, one zero-terminated text per
+// field. The manufacturer runs from offset 96 up to the integrated version at 320.
+namespace version_record {
+inline constexpr std::size_t kSize = 352;
+inline constexpr TextField kInnerVersion{0, 32};
+inline constexpr TextField kModelName{32, 32};
+inline constexpr TextField kHardwareVersion{64, 32};
+inline constexpr TextField kManufacturer{96, 224};
+inline constexpr TextField kIntegratedVersion{320, 32};
+}  // namespace version_record
+
+// Factory configuration item 2301: one byte, non-zero when the language follows the SIM.
+namespace language_flag {
+inline constexpr std::size_t kSize = 1;
+}  // namespace language_flag
+
 }  // namespace orv::msg
