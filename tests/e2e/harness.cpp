@@ -1,0 +1,298 @@
+#include "tests/e2e/harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace orv::e2e {
+
+namespace {
+
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+            const std::string& out_file) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (out >= 0) {
+            dup2(out, 1);
+            dup2(out, 2);
+            close(out);
+        }
+        for (const std::string& e : env) {
+            putenv(const_cast<char*>(e.c_str()));
+        }
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+void stop(pid_t& pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 200; ++i) {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                pid = -1;
+                return;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+}
+
+sockaddr_un unix_address(const std::string& path) {
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
+    return a;
+}
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> read_lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string bin_path(const std::string& name) { return std::string(ORV_BIN_DIR) + "/" + name; }
+
+std::string le32(std::uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        s[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    }
+    return s;
+}
+
+Rig::Rig() {
+    char tmpl[] = "/tmp/orv_e2e_XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    dir_ = tmpl;
+    mkdir(path("run").c_str(), 0750);
+    mkdir(path("factory").c_str(), 0750);
+    // The controller's socket, bound before the daemon starts so no notification is lost.
+    mc_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un a = unix_address(path("run/orv_mc_path"));
+    if (bind(mc_fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+        throw std::runtime_error("cannot bind the controller socket");
+    }
+}
+
+Rig::~Rig() {
+    stop(daemon_pid_);
+    stop(modem_pid_);
+    if (mc_fd_ >= 0) {
+        close(mc_fd_);
+    }
+    if (std::getenv("ORV_E2E_KEEP") == nullptr) {
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+}
+
+void Rig::write_factory_item(int id, const std::string& bytes) {
+    std::ofstream(path("factory/" + std::to_string(id)), std::ios::binary) << bytes;
+}
+
+void Rig::start_modem(const ModemOptions& options) {
+    std::vector<std::string> argv = {bin_path("orv_modem_sim"), "--pty",
+                                     "--link",                  path("modem"),
+                                     "--journal",               path("journal"),
+                                     "--control",               path("modem.ctl")};
+    if (!options.profile.empty()) {
+        std::ofstream(path("profile.toml")) << options.profile;
+        argv.insert(argv.end(), {"--profile", path("profile.toml")});
+    }
+    argv.insert(argv.end(), options.args.begin(), options.args.end());
+    modem_pid_ = spawn(argv, {}, path("modem.out"));
+    if (!wait_for([&] { return exists(path("modem")) && exists(path("modem.ctl")); }, 10s)) {
+        throw std::runtime_error("the virtual modem did not come up");
+    }
+}
+
+void Rig::start_daemon(const std::vector<std::string>& env) {
+    std::vector<std::string> full = {
+        "ORV_RUN_DIR=" + path("run"),         "ORV_MODEM=" + path("modem"),
+        "ORV_NVRAM=" + path("nvram.db"),      "ORV_FACTORY_DIR=" + path("factory"),
+        "ORV_LOG_DIR=" + path("log"),         "ORV_DEVICE_DB=" + bin_path("device.db"),
+        "ORV_AT_WAIT_SCALE=0.05"};
+    full.insert(full.end(), env.begin(), env.end());
+    daemon_pid_ = spawn({bin_path("orv_mdm")}, full, path("daemon.out"));
+    if (!wait_for([&] { return exists(path("run/orv_mdm_path")); }, 10s)) {
+        throw std::runtime_error("the daemon did not create its socket");
+    }
+}
+
+int Rig::run_second_daemon() {
+    const pid_t pid = spawn({bin_path("orv_mdm")},
+                            {"ORV_RUN_DIR=" + path("run"), "ORV_MODEM=" + path("modem"),
+                             "ORV_NVRAM=" + path("nvram.db"), "ORV_FACTORY_DIR=" + path("factory"),
+                             "ORV_LOG_DIR=" + path("log2")},
+                            path("daemon2.out"));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Rig::stop_daemon() { stop(daemon_pid_); }
+
+bool Rig::daemon_running() {
+    return daemon_pid_ > 0 && waitpid(daemon_pid_, nullptr, WNOHANG) == 0;
+}
+
+void Rig::send(std::uint32_t id, const std::string& payload) { send_raw(le32(id) + payload); }
+
+void Rig::send_raw(const std::string& datagram) {
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un a = unix_address(path("run/orv_mdm_path"));
+    const ssize_t n = sendto(fd, datagram.data(), datagram.size(), 0,
+                             reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    close(fd);
+    if (n != static_cast<ssize_t>(datagram.size())) {
+        throw std::runtime_error("request not sent");
+    }
+}
+
+std::string Rig::modem_ctl(const std::string& command) {
+    const std::string cmd =
+        "'" + bin_path("orv_modem_sim") + "' ctl '" + path("modem.ctl") + "' " + command;
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    while (p != nullptr && std::fgets(buf, sizeof buf, p) != nullptr) {
+        out += buf;
+    }
+    if (p == nullptr || pclose(p) != 0) {
+        throw std::runtime_error("modem control command failed: " + command);
+    }
+    return out;
+}
+
+std::optional<std::string> Rig::store(const std::string& name) {
+    sqlite3* db = nullptr;
+    std::optional<std::string> value;
+    if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT value FROM nvram WHERE name = ?1", -1, &st, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(st) == SQLITE_ROW) {
+                const auto* bytes = static_cast<const char*>(sqlite3_column_blob(st, 0));
+                value = std::string(bytes == nullptr ? "" : bytes,
+                                    static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
+            }
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+bool Rig::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+bool Rig::wait_store(const std::string& name, const std::string& value,
+                     std::chrono::milliseconds timeout) {
+    return wait_for([&] { return store(name) == value; }, timeout);
+}
+
+std::vector<std::string> Rig::journal() {
+    std::vector<std::string> lines = read_lines(path("journal"));
+    for (std::string& l : lines) {
+        while (!l.empty() && (l.back() == '\r' || l.back() == '\n')) {
+            l.pop_back();
+        }
+    }
+    return lines;
+}
+
+std::vector<std::string> Rig::log_messages() {
+    std::vector<std::string> messages;
+    for (const std::string& line : read_lines(path("log/orv_mdm.log"))) {
+        // "YYYY-MM-DD HH:MM:SS.mmm LEVEL MODULE:LINE MESSAGE"
+        std::size_t at = 0;
+        for (int field = 0; field < 4 && at != std::string::npos; ++field) {
+            at = line.find(' ', at);
+            if (at != std::string::npos) {
+                ++at;
+            }
+        }
+        messages.push_back(at == std::string::npos ? line : line.substr(at));
+    }
+    return messages;
+}
+
+bool Rig::wait_log(const std::string& message, std::chrono::milliseconds timeout) {
+    return wait_for(
+        [&] {
+            for (const std::string& m : log_messages()) {
+                if (m == message) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeout);
+}
+
+std::vector<std::string> Rig::notifications(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        pollfd p{mc_fd_, POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) <= 0) {
+            break;
+        }
+        char buf[256];
+        const ssize_t n = recv(mc_fd_, buf, sizeof buf, 0);
+        if (n >= 0) {
+            received_.emplace_back(buf, static_cast<std::size_t>(n));
+        }
+    }
+    return received_;
+}
+
+}  // namespace orv::e2e

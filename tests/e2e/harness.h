@@ -1,0 +1,79 @@
+// End-to-end harness: runs the real daemon against the real virtual modem on a pty, in a
+// temporary run folder, and looks at what a user would: the store through a second SQLite
+// connection, the controller notifications on a real socket, the log file and the commands the
+// modem received.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orv::e2e {
+
+using namespace std::chrono_literals;
+
+struct ModemOptions {
+    std::string profile;            // TOML text; empty: the modem's built-in default
+    std::vector<std::string> args;  // further command-line options
+};
+
+class Rig {
+public:
+    Rig();
+    ~Rig();
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+
+    // Factory items before the daemon starts.
+    void write_factory_item(int id, const std::string& bytes);
+
+    void start_modem(const ModemOptions& options = {});
+    // Starts the daemon and waits until its request socket exists. Extra environment as NAME=VALUE.
+    void start_daemon(const std::vector<std::string>& env = {});
+    // Runs a second daemon in the same folders and returns its exit status.
+    int run_second_daemon();
+    void stop_daemon();
+    bool daemon_running();
+
+    // Sends one request datagram (identifier then payload) to the daemon.
+    void send(std::uint32_t id, const std::string& payload = {});
+    void send_raw(const std::string& datagram);
+
+    // One control command to the virtual modem; returns its reply.
+    std::string modem_ctl(const std::string& command);
+
+    // Value of a store entry as another process sees it; nullopt when never written.
+    std::optional<std::string> store(const std::string& name);
+    // Waits until `pred` holds or `timeout` passes; returns whether it held.
+    bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s);
+    bool wait_store(const std::string& name, const std::string& value,
+                    std::chrono::milliseconds timeout = 10s);
+
+    // Commands the modem received, in order.
+    std::vector<std::string> journal();
+    // Log messages (the text after "MODULE:LINE "), in order.
+    std::vector<std::string> log_messages();
+    bool wait_log(const std::string& message, std::chrono::milliseconds timeout = 10s);
+
+    // Controller notifications received so far, as raw datagrams.
+    std::vector<std::string> notifications(std::chrono::milliseconds wait = 0ms);
+
+private:
+    std::string dir_;
+    pid_t modem_pid_ = -1;
+    pid_t daemon_pid_ = -1;
+    int mc_fd_ = -1;
+    std::vector<std::string> received_;
+};
+
+std::string bin_path(const std::string& name);
+std::string le32(std::uint32_t v);
+
+}  // namespace orv::e2e
