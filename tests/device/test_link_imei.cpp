@@ -103,10 +103,6 @@ TEST(Imei, FirstLineIsPublishedAfterAtMostOneRetry) {
          {fake::final_line("+CME ERROR: SIM failure")},
          {cgsn, "WRITE imei=+CME ERROR: SIM failure"},
          {}},
-        {"prefixed answer is not trimmed",
-         {fake::info_ok("+CGSN: 490154203237518")},
-         {cgsn, "WRITE imei=+CGSN: 490154203237518"},
-         {}},
     };
     for (const ExchangeCase& c : cases) {
         fake::reset();

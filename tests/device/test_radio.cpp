@@ -40,7 +40,6 @@ TEST(Radio, ModeOneSwitchesTheRadioOffModeZeroOn) {
          {"AT AT+CFUN=1"},
          "6 mode is 0\n"},
         {"no answer", 1, "", {"AT AT+CFUN=0"}, "6 mode is 1\n"},
-        {"timed out", 1, "TIMEOUT", {"AT AT+CFUN=0"}, "6 mode is 1\n"},
         {"other mode sends nothing", 2, "", {}, "6 mode is 2\n"},
         {"negative mode sends nothing", 0xFFFFFFFFu, "", {}, "6 mode is -1\n"},
         {"high bytes count", 0x100u, "", {}, "6 mode is 256\n"},
