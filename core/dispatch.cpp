@@ -1,6 +1,7 @@
 #include "core/dispatch.h"
 
 #include "core/log.h"
+#include "device/device.h"
 
 namespace orv::core {
 
@@ -11,24 +12,24 @@ constexpr const char* kLogModule = kCoreModule;
 using namespace orv::msg;
 
 constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
-    {ORV_MDM_TEST_RPC_MSG, nullptr},
+    {ORV_MDM_TEST_RPC_MSG, device::orv_quorl_mdm_proc_rpc_test},
     {ORV_MDM_SIM_STATE_MSG, nullptr},
     {ORV_MDM_GET_PIN_STATUS, nullptr},
     {ORV_MDM_VERIFY_PIN, nullptr},
     {ORV_MDM_CHANGE_PIN, nullptr},
     {ORV_MDM_PIN_MODE, nullptr},
     {ORV_MDM_PIN_PUK_TIMES, nullptr},
-    {ORV_MDM_GET_IMEI, nullptr},
-    {ORV_MDM_GET_PCB, nullptr},
-    {ORV_MDM_GET_OVN, nullptr},
-    {ORV_MDM_GET_BATT_INFO, nullptr},
+    {ORV_MDM_GET_IMEI, device::orv_quorl_mdm_get_imei},
+    {ORV_MDM_GET_PCB, device::orv_quorl_mdm_get_pcb},
+    {ORV_MDM_GET_OVN, device::orv_quorl_mdm_get_ovn},
+    {ORV_MDM_GET_BATT_INFO, device::orv_quorl_mdm_get_batt_info},
     {ORV_MDM_GET_OSEC, nullptr},
     {ORV_MDM_NET_UNLOCK_TIMES, nullptr},
     {ORV_MDM_NET_UNLOCK, nullptr},
     {ORV_MDM_GET_SIM_SPN, nullptr},
-    {ORV_MDM_SLEEP_WAKEUP, nullptr},
-    {ORV_MDM_GET_MODEM_MODE, nullptr},
-    {ORV_MDM_SET_MODEM_MODE, nullptr},
+    {ORV_MDM_SLEEP_WAKEUP, device::orv_quorl_mdm_sleep_wakeup},
+    {ORV_MDM_GET_MODEM_MODE, device::orv_quorl_mdm_get_modem_mode},
+    {ORV_MDM_SET_MODEM_MODE, device::orv_quorl_mdm_set_modem_mode},
     {ORV_MDM_GET_MEID_and_ESN, nullptr},
     {ORV_MDM_SET_SPRINT_FACTORYINIT_MSG, nullptr},
     {ORV_MDM_GET_SPC, nullptr},
@@ -41,7 +42,7 @@ constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_GET_ICCID, nullptr},
     {ORV_MDM_GET_IMSI, nullptr},
     {ORV_MDM_GET_MSISDN, nullptr},
-    {ORV_MDM_CLEAR_WISPR_PWD, nullptr},
+    {ORV_MDM_CLEAR_WISPR_PWD, device::orv_quorl_mdm_clear_wispr_pwd},
     {ORV_MDM_APN_GET_SIM_INFO, nullptr},
     {ORV_MDM_MAX_MSG, nullptr},
 }};
