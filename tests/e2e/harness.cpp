@@ -85,7 +85,9 @@ std::vector<std::string> read_lines(const std::string& path) {
 
 }  // namespace
 
-std::string bin_path(const std::string& name) { return std::string(ORV_BIN_DIR) + "/" + name; }
+std::string bin_path(const std::string& name) {
+    return std::string(ORV_BIN_DIR) + "/" + name;
+}
 
 std::string le32(std::uint32_t v) {
     std::string s(4, '\0');
@@ -127,10 +129,9 @@ void Rig::write_factory_item(int id, const std::string& bytes) {
 }
 
 void Rig::start_modem(const ModemOptions& options) {
-    std::vector<std::string> argv = {bin_path("orv_modem_sim"), "--pty",
-                                     "--link",                  path("modem"),
-                                     "--journal",               path("journal"),
-                                     "--control",               path("modem.ctl")};
+    std::vector<std::string> argv = {
+        bin_path("orv_modem_sim"), "--pty",     "--link",         path("modem"), "--journal",
+        path("journal"),           "--control", path("modem.ctl")};
     if (!options.profile.empty()) {
         std::ofstream(path("profile.toml")) << options.profile;
         argv.insert(argv.end(), {"--profile", path("profile.toml")});
@@ -144,9 +145,9 @@ void Rig::start_modem(const ModemOptions& options) {
 
 void Rig::start_daemon(const std::vector<std::string>& env) {
     std::vector<std::string> full = {
-        "ORV_RUN_DIR=" + path("run"),         "ORV_MODEM=" + path("modem"),
-        "ORV_NVRAM=" + path("nvram.db"),      "ORV_FACTORY_DIR=" + path("factory"),
-        "ORV_LOG_DIR=" + path("log"),         "ORV_DEVICE_DB=" + bin_path("device.db"),
+        "ORV_RUN_DIR=" + path("run"),    "ORV_MODEM=" + path("modem"),
+        "ORV_NVRAM=" + path("nvram.db"), "ORV_FACTORY_DIR=" + path("factory"),
+        "ORV_LOG_DIR=" + path("log"),    "ORV_DEVICE_DB=" + bin_path("device.db"),
         "ORV_AT_WAIT_SCALE=0.05"};
     full.insert(full.end(), env.begin(), env.end());
     daemon_pid_ = spawn({bin_path("orv_mdm")}, full, path("daemon.out"));
@@ -166,13 +167,17 @@ int Rig::run_second_daemon() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void Rig::stop_daemon() { stop(daemon_pid_); }
+void Rig::stop_daemon() {
+    stop(daemon_pid_);
+}
 
 bool Rig::daemon_running() {
     return daemon_pid_ > 0 && waitpid(daemon_pid_, nullptr, WNOHANG) == 0;
 }
 
-void Rig::send(std::uint32_t id, const std::string& payload) { send_raw(le32(id) + payload); }
+void Rig::send(std::uint32_t id, const std::string& payload) {
+    send_raw(le32(id) + payload);
+}
 
 void Rig::send_raw(const std::string& datagram) {
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -220,6 +225,22 @@ std::optional<std::string> Rig::store(const std::string& name) {
     }
     sqlite3_close(db);
     return value;
+}
+
+void Rig::unset(const std::string& name) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "DELETE FROM nvram WHERE name = ?1", -1, &st, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_step(st);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
 }
 
 bool Rig::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {

@@ -22,7 +22,7 @@ struct ModemOptions {
 };
 
 class Rig {
-public:
+  public:
     Rig();
     ~Rig();
     Rig(const Rig&) = delete;
@@ -51,6 +51,8 @@ public:
 
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);
+    // Removes a store entry, as another process may.
+    void unset(const std::string& name);
     // Waits until `pred` holds or `timeout` passes; returns whether it held.
     bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s);
     bool wait_store(const std::string& name, const std::string& value,
@@ -65,7 +67,7 @@ public:
     // Controller notifications received so far, as raw datagrams.
     std::vector<std::string> notifications(std::chrono::milliseconds wait = 0ms);
 
-private:
+  private:
     std::string dir_;
     pid_t modem_pid_ = -1;
     pid_t daemon_pid_ = -1;
