@@ -137,14 +137,5 @@ TEST(VerifyPinPuk, RefusesCodesThatBreakTheCommand) {
     EXPECT_TRUE(fake().logged(ORV_LOG_LEVEL_ERR, "msg_ptr is NULL\n"));
 }
 
-// A payload whose new PIN runs to the very end of the receive buffer is read no further.
-TEST(VerifyPinPuk, NewPinRunningToTheEndOfThePayloadIsRefused) {
-    Payload p;
-    p.text(vp::kNewPin, std::string(msg::kMaxPayload - vp::kNewPin.offset, '9'));
-    fake::reset();
-    orv_quorl_mdm_verify_pin_puk(p.data());
-    EXPECT_TRUE(fake().timeline.empty());
-}
-
 }  // namespace
 }  // namespace orv::sim_security::test

@@ -1,4 +1,3 @@
-#include "sim_security/sim_common.h"
 #include "tests/sim_security/sim_security_test.h"
 
 namespace orv::sim_security::test {
@@ -22,11 +21,6 @@ TEST(PinStatus, AnswerToNotificationCountersAndLockKind) {
           with_refresh({"AT AT+CPIN?", "NOTIFY pin_status 0 READY"}),
           {"6 enter orv_quorl_mdm_get_pin_status fun\n", "6 resPara is READY\n",
            "6 mdm_ATcmd_buf is AT+CPIN? \n", "6 mdm_at_result_process is +CPIN: READY \n"}},
-         7},
-        {{"PIN asked",
-          {fake::info_ok("+CPIN: SIM PIN"), counters},
-          with_refresh({"AT AT+CPIN?", "NOTIFY pin_status 0 SIM PIN"}),
-          {}},
          7},
         {{"network subset lock waiting for its key",
           {fake::info_ok("+CPIN: PH-NETSUB PIN"), counters},
@@ -83,35 +77,6 @@ TEST(PinStatus, AnswerToNotificationCountersAndLockKind) {
         mdm_lock_type = 7;
         expect_story(c.story, [] { orv_quorl_mdm_get_pin_status(nullptr); });
         EXPECT_EQ(mdm_lock_type, c.lock_after) << c.story.name;
-    }
-}
-
-// Every row of the two state tables reaches the controller with its kind, and the lock kind
-// follows every "+CPIN: PH-" row.
-TEST(PinStatus, EveryTableRowIsReported) {
-    for (const StateRow& row : cpin_state_table) {
-        mdm_lock_type = 0;
-        fake::reset();
-        fake().answers = {fake::info_ok(row.key)};
-        orv_quorl_mdm_get_pin_status(nullptr);
-        EXPECT_EQ(fake().timeline.at(1), "NOTIFY pin_status 0 " + std::string(row.value))
-            << row.key;
-        const bool lock_row = row.key.starts_with("+CPIN: PH-");
-        EXPECT_EQ(mdm_lock_type != 0, lock_row) << row.key;
-    }
-    for (const StateRow& row : cme_state_table) {
-        fake::reset();
-        fake().answers = {fake::final_line(row.key)};
-        orv_quorl_mdm_get_pin_status(nullptr);
-        EXPECT_EQ(fake().timeline.at(1), "NOTIFY pin_status 1 " + std::string(row.value))
-            << row.key;
-    }
-    for (const LockKindRow& row : lock_type_table) {
-        mdm_lock_type = 0;
-        fake::reset();
-        fake().answers = {fake::info_ok(row.key)};
-        orv_quorl_mdm_get_pin_status(nullptr);
-        EXPECT_EQ(mdm_lock_type, row.value) << row.key;
     }
 }
 
