@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "device/device.h"
+#include "sim_security/sim_security.h"
 
 namespace orv::core {
 
@@ -13,19 +14,19 @@ using namespace orv::msg;
 
 constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_TEST_RPC_MSG, device::orv_quorl_mdm_proc_rpc_test},
-    {ORV_MDM_SIM_STATE_MSG, nullptr},
-    {ORV_MDM_GET_PIN_STATUS, nullptr},
-    {ORV_MDM_VERIFY_PIN, nullptr},
-    {ORV_MDM_CHANGE_PIN, nullptr},
-    {ORV_MDM_PIN_MODE, nullptr},
-    {ORV_MDM_PIN_PUK_TIMES, nullptr},
+    {ORV_MDM_SIM_STATE_MSG, sim_security::orv_quorl_mdm_get_uim_state},
+    {ORV_MDM_GET_PIN_STATUS, sim_security::orv_quorl_mdm_get_pin_status},
+    {ORV_MDM_VERIFY_PIN, sim_security::orv_quorl_mdm_verify_pin_puk},
+    {ORV_MDM_CHANGE_PIN, sim_security::orv_quorl_mdm_change_pin},
+    {ORV_MDM_PIN_MODE, sim_security::orv_quorl_mdm_pin_mode_operate},
+    {ORV_MDM_PIN_PUK_TIMES, sim_security::orv_quorl_mdm_get_pin_puk_times},
     {ORV_MDM_GET_IMEI, device::orv_quorl_mdm_get_imei},
     {ORV_MDM_GET_PCB, device::orv_quorl_mdm_get_pcb},
     {ORV_MDM_GET_OVN, device::orv_quorl_mdm_get_ovn},
     {ORV_MDM_GET_BATT_INFO, device::orv_quorl_mdm_get_batt_info},
-    {ORV_MDM_GET_OSEC, nullptr},
-    {ORV_MDM_NET_UNLOCK_TIMES, nullptr},
-    {ORV_MDM_NET_UNLOCK, nullptr},
+    {ORV_MDM_GET_OSEC, sim_security::orv_quorl_mdm_get_pin_status},
+    {ORV_MDM_NET_UNLOCK_TIMES, sim_security::orv_quorl_mdm_get_unlock_retries_times},
+    {ORV_MDM_NET_UNLOCK, sim_security::orv_quorl_mdm_net_unlock},
     {ORV_MDM_GET_SIM_SPN, nullptr},
     {ORV_MDM_SLEEP_WAKEUP, device::orv_quorl_mdm_sleep_wakeup},
     {ORV_MDM_GET_MODEM_MODE, device::orv_quorl_mdm_get_modem_mode},
