@@ -3,6 +3,7 @@
 #include "core/log.h"
 #include "device/device.h"
 #include "sim_security/sim_security.h"
+#include "text/spn.h"
 
 namespace orv::core {
 
@@ -27,7 +28,7 @@ constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_GET_OSEC, sim_security::orv_quorl_mdm_get_pin_status},
     {ORV_MDM_NET_UNLOCK_TIMES, sim_security::orv_quorl_mdm_get_unlock_retries_times},
     {ORV_MDM_NET_UNLOCK, sim_security::orv_quorl_mdm_net_unlock},
-    {ORV_MDM_GET_SIM_SPN, nullptr},
+    {ORV_MDM_GET_SIM_SPN, orv::text::orv_quorl_mdm_get_spn},
     {ORV_MDM_SLEEP_WAKEUP, device::orv_quorl_mdm_sleep_wakeup},
     {ORV_MDM_GET_MODEM_MODE, device::orv_quorl_mdm_get_modem_mode},
     {ORV_MDM_SET_MODEM_MODE, device::orv_quorl_mdm_set_modem_mode},
