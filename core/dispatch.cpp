@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "sim_identity/sim_identity.h"
+#include "text/spn.h"
 
 namespace orv::core {
 
@@ -26,7 +27,7 @@ constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_GET_OSEC, nullptr},
     {ORV_MDM_NET_UNLOCK_TIMES, nullptr},
     {ORV_MDM_NET_UNLOCK, nullptr},
-    {ORV_MDM_GET_SIM_SPN, nullptr},
+    {ORV_MDM_GET_SIM_SPN, orv::text::orv_quorl_mdm_get_spn},
     {ORV_MDM_SLEEP_WAKEUP, nullptr},
     {ORV_MDM_GET_MODEM_MODE, nullptr},
     {ORV_MDM_SET_MODEM_MODE, nullptr},
