@@ -2,6 +2,7 @@
 
 #include "core/log.h"
 #include "device/device.h"
+#include "sim_identity/sim_identity.h"
 #include "sim_security/sim_security.h"
 #include "text/spn.h"
 
@@ -41,12 +42,12 @@ constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_GET_UIM_MIN_LOCK_STATE_MSG, nullptr},
     {ORV_MDM_GET_MODEM_SPN_AND_ROAM_MSG, nullptr},
     {ORV_MDM_SPRINT_MODEM_LOCK_PROC_MSG, nullptr},
-    {ORV_MDM_GET_ICCID, nullptr},
-    {ORV_MDM_GET_IMSI, nullptr},
-    {ORV_MDM_GET_MSISDN, nullptr},
+    {ORV_MDM_GET_ICCID, sim_identity::orv_quorl_mdm_get_iccid},
+    {ORV_MDM_GET_IMSI, sim_identity::orv_quorl_mdm_get_imsi},
+    {ORV_MDM_GET_MSISDN, sim_identity::orv_quorl_mdm_get_msisdn},
     {ORV_MDM_CLEAR_WISPR_PWD, device::orv_quorl_mdm_clear_wispr_pwd},
-    {ORV_MDM_APN_GET_SIM_INFO, nullptr},
-    {ORV_MDM_MAX_MSG, nullptr},
+    {ORV_MDM_APN_GET_SIM_INFO, sim_identity::orv_quorl_mdm_apn_read_sim_info},
+    {ORV_MDM_MAX_MSG, sim_identity::orv_quorl_mdm_get_o2_sim_pay_type},
 }};
 
 constexpr bool rows_in_identifier_order() {
