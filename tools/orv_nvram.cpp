@@ -27,7 +27,7 @@ constexpr const char* kUsage =
     "  set     write VALUE (the store and its folder are created when missing)\n"
     "  unset   remove the value (exit 1 when there was none)\n"
     "  list    print every value as name=value, sorted by name; bytes outside\n"
-    "          printable ASCII, and the backslash, are written as \\xNN\n"
+    "          printable ASCII, the backslash and the double quote, are written as \\xNN\n"
     "  watch   print a timestamped line for every value that changes (all, or the\n"
     "          NAMEs given): \"TIME name=value\", or \"TIME name (unset)\" on removal\n"
     "\n"

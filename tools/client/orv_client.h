@@ -26,8 +26,8 @@ inline constexpr int kExitUsage = 2;
 
 // ---- Text helpers.
 
-// Printable ASCII kept as is; every other byte, and the backslash, as \xNN (two lower-case hex
-// digits), so the line can be decoded without ambiguity.
+// Printable ASCII kept as is; every other byte, the backslash and the double quote as \xNN (two
+// lower-case hex digits), so a line (and a quoted text in it) decodes without ambiguity.
 std::string escape_bytes(std::string_view bytes);
 // Lower-case hex, two digits per byte, no separator.
 std::string to_hex(std::string_view bytes);

@@ -60,7 +60,7 @@ std::string escape_bytes(std::string_view bytes) {
     out.reserve(bytes.size());
     for (char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
+        if (c >= 0x20 && c < 0x7f && c != '\\' && c != '"') {
             out.push_back(ch);
         } else {
             out += "\\x";
