@@ -1,0 +1,164 @@
+// Client side of the daemon's interfaces, shared by the command-line tools and their tests:
+// request datagrams built from command-line options, controller notifications decoded into one
+// readable line, the parameter store, the factory configuration items and the message sockets.
+// Every offset and width comes from core/mdm_msg.h; nothing here restates a layout.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/mdm_msg.h"
+
+struct sqlite3;
+
+namespace orv::client {
+
+// ---- Exit statuses shared by every tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// ---- Text helpers.
+
+// Printable ASCII kept as is; every other byte, the backslash and the double quote as \xNN (two
+// lower-case hex digits), so a line (and a quoted text in it) decodes without ambiguity.
+std::string escape_bytes(std::string_view bytes);
+// Lower-case hex, two digits per byte, no separator.
+std::string to_hex(std::string_view bytes);
+// Hex digits in pairs; blanks, ':' and '-' between pairs are ignored, and an optional "0x"
+// prefix. False on any other character or an odd digit count.
+bool from_hex(std::string_view hex, std::string& out);
+// Decimal or 0x-hex number in 0..4294967295.
+bool parse_u32(std::string_view text, std::uint32_t& out);
+// A 32-bit value written as decimal (negative allowed, -2147483648..4294967295) or 0x-hex;
+// negative values are stored in two's complement.
+bool parse_int32_bits(std::string_view text, std::uint32_t& out);
+// Seconds, decimal fraction allowed, 0 or more.
+bool parse_seconds(std::string_view text, double& out);
+// "YYYY-MM-DD HH:MM:SS.mmm" of the current local time.
+std::string timestamp_now();
+
+// ---- Requests.
+
+// The request named by a number (decimal or 0x-hex, any 32-bit value), a full name
+// ("ORV_MDM_GET_IMEI") or a short name ("get_imei", "GET_IMEI").
+bool parse_request_id(std::string_view text, std::uint32_t& id);
+
+// Payload options of the command line, each set only when given.
+struct PayloadOptions {
+    std::optional<std::string> pin;
+    std::optional<std::string> puk;
+    std::optional<std::string> new_pin;
+    std::optional<std::string> old_pin;
+    std::optional<std::string> op;
+    std::optional<std::string> code;
+    std::optional<std::string> mode;
+    std::optional<std::string> raw_hex;  // replaces the payload, unchecked
+};
+
+// The payload options that a request takes, as shown by --help and --list ("" for none).
+std::string_view payload_usage(std::uint32_t id);
+
+// Builds the payload of request `id` from `opts`, each text at its offset; zero bytes elsewhere.
+// False with a message in `error` when an option does not belong to the request, a required one
+// is missing, a value is not valid or a text does not fit its field with its terminator.
+bool build_payload(std::uint32_t id, const PayloadOptions& opts, std::string& payload,
+                   std::string& error);
+
+// One request datagram: the identifier `wire_id` (little-endian), then `payload`.
+std::string make_datagram(std::uint32_t wire_id, std::string_view payload);
+
+// ---- Controller notifications.
+
+// One readable line for a notification datagram, without a line feed. `datagram` holds the bytes
+// received; `real_size` is the datagram's size when it was cut at receive (0: datagram.size()).
+// Never reads past `datagram`.
+std::string describe_notification(std::string_view datagram, std::size_t real_size = 0);
+
+// ---- Message sockets.
+
+enum class SendResult { kSent, kNoListener, kFailed };
+// Sends one datagram to the Unix datagram socket at `path`.
+SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error);
+
+// Binds a Unix datagram socket at `path` with mode 0660. A stale socket file nobody listens on is
+// replaced; a live one, or a file that is not a socket, is refused. Returns the descriptor or -1
+// with a message in `error`.
+int bind_datagram_socket(const std::string& path, std::string& error);
+
+// "<dir>/<name>".
+std::string join_path(std::string_view dir, std::string_view name);
+
+// ---- Parameter store: nvram(name TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL), WAL.
+
+class Store {
+  public:
+    enum class Found { kYes, kNo, kError };
+
+    Store() = default;
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens the store at `path`. With `create`, a missing file, its folder (mode 0750) and the
+    // table are created and the journal switched to WAL; without, a missing file is an error.
+    bool open(const std::string& path, bool create, std::string& error);
+    bool is_open() const { return db_ != nullptr; }
+
+    Found get(std::string_view name, std::string& value, std::string& error);
+    bool set(std::string_view name, std::string_view value, std::string& error);
+    Found unset(std::string_view name, std::string& error);
+    // Every row, sorted by name (byte order).
+    bool list(std::vector<std::pair<std::string, std::string>>& rows, std::string& error);
+    // Changes whenever another connection commits (PRAGMA data_version).
+    bool data_version(std::int64_t& version, std::string& error);
+
+  private:
+    bool has_table(bool& present, std::string& error);
+    std::string last_error() const;
+
+    sqlite3* db_ = nullptr;
+};
+
+// ---- Factory configuration items: the file <dir>/<item>.
+
+struct VersionFieldRow {
+    std::string_view name;  // option and field name: "inner", "model", ...
+    msg::TextField field;
+};
+inline constexpr std::size_t kVersionFieldCount = 5;
+inline constexpr std::array<VersionFieldRow, kVersionFieldCount> kVersionFields = {{
+    {"inner", msg::version_record::kInnerVersion},
+    {"model", msg::version_record::kModelName},
+    {"hardware", msg::version_record::kHardwareVersion},
+    {"manufacturer", msg::version_record::kManufacturer},
+    {"integrated", msg::version_record::kIntegratedVersion},
+}};
+// Index of a field in kVersionFields by name, or kVersionFieldCount.
+std::size_t version_field_index(std::string_view name);
+
+using VersionRecord = std::array<unsigned char, msg::version_record::kSize>;
+using VersionTexts = std::array<std::optional<std::string>, kVersionFieldCount>;
+
+// Builds the zeroed record with each given text at its field. A text must leave room for its
+// terminator, unless its field is marked in `fill` (then it may take the whole width).
+bool build_version_record(const VersionTexts& texts,
+                          const std::array<bool, kVersionFieldCount>& fill, VersionRecord& record,
+                          std::string& error);
+
+// Readable lines of a version record (each "  name=\"text\""), as the daemon reads the fields.
+std::vector<std::string> describe_version_record(std::string_view bytes);
+
+// Writes item `item` atomically (temporary file, fsync, rename); the folder is created 0750.
+bool write_item(const std::string& dir, unsigned item, std::string_view bytes, std::string& error);
+// Reads the whole item (at most 1 MiB). kNo when the file does not exist.
+Store::Found read_item(const std::string& dir, unsigned item, std::string& bytes,
+                       std::string& error);
+
+}  // namespace orv::client

@@ -1,0 +1,167 @@
+// Text helpers of the tools: escaping, hex, number and time parsing.
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "tools/client/orv_client.h"
+
+namespace orv::client {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789abcdef";
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Whole-text unsigned number, decimal or 0x-hex, without sign or blanks.
+bool parse_unsigned(std::string_view text, unsigned long long& out) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 20) {
+        return false;
+    }
+    unsigned long long v = 0;
+    for (char c : text) {
+        const int d = hex_value(c);
+        if (d < 0 || d >= base) {
+            return false;
+        }
+        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+        if (v > 0xFFFFFFFFull) {
+            return false;
+        }
+    }
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+std::string escape_bytes(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7f && c != '\\' && c != '"') {
+            out.push_back(ch);
+        } else {
+            out += "\\x";
+            out.push_back(kHexDigits[c >> 4]);
+            out.push_back(kHexDigits[c & 0xf]);
+        }
+    }
+    return out;
+}
+
+std::string to_hex(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        out.push_back(kHexDigits[c >> 4]);
+        out.push_back(kHexDigits[c & 0xf]);
+    }
+    return out;
+}
+
+bool from_hex(std::string_view hex, std::string& out) {
+    if (hex.size() >= 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X')) {
+        hex.remove_prefix(2);
+    }
+    std::string bytes;
+    int high = -1;
+    for (char c : hex) {
+        if (c == ' ' || c == ':' || c == '-' || c == '\t') {
+            if (high >= 0) {
+                return false;  // a separator inside a pair
+            }
+            continue;
+        }
+        const int d = hex_value(c);
+        if (d < 0) {
+            return false;
+        }
+        if (high < 0) {
+            high = d;
+        } else {
+            bytes.push_back(static_cast<char>(high << 4 | d));
+            high = -1;
+        }
+    }
+    if (high >= 0) {
+        return false;
+    }
+    out = std::move(bytes);
+    return true;
+}
+
+bool parse_u32(std::string_view text, std::uint32_t& out) {
+    unsigned long long v = 0;
+    if (!parse_unsigned(text, v)) {
+        return false;
+    }
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+bool parse_int32_bits(std::string_view text, std::uint32_t& out) {
+    if (!text.empty() && text[0] == '-') {
+        unsigned long long v = 0;
+        if (!parse_unsigned(text.substr(1), v) || v > 0x80000000ull) {
+            return false;
+        }
+        out = static_cast<std::uint32_t>(0x100000000ull - v);
+        return true;
+    }
+    return parse_u32(text, out);
+}
+
+bool parse_seconds(std::string_view text, double& out) {
+    if (text.empty() || text.size() > 32) {
+        return false;
+    }
+    char buf[40];
+    text.copy(buf, text.size());
+    buf[text.size()] = '\0';
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(buf, &end);
+    if (errno != 0 || end != buf + text.size() || !std::isfinite(v) || v < 0 || buf[0] == ' ') {
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+std::string timestamp_now() {
+    struct timeval tv {};
+    gettimeofday(&tv, nullptr);
+    struct tm tm {};
+    const time_t secs = tv.tv_sec;
+    localtime_r(&secs, &tm);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(tv.tv_usec / 1000));
+    return buf;
+}
+
+}  // namespace orv::client
