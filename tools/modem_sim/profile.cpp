@@ -196,8 +196,9 @@ std::string unescape(std::string_view text) {
 }
 
 std::vector<std::uint8_t> iccid_file(std::string_view digits) {
-    if (digits.size() > 20) {
-        throw ProfileError("ICCID longer than 20 digits: " + std::string(digits));
+    if (digits.size() > 20 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        throw ProfileError("ICCID must be up to 20 digits: " + std::string(digits));
     }
     std::string padded(digits);
     while (padded.size() < 20) {

@@ -57,6 +57,8 @@ struct SimFile {
     std::vector<std::uint8_t> data;
     int sw1 = 144;  // status words of a read; anything but 144,0 answers without data
     int sw2 = 0;
+
+    bool operator==(const SimFile&) const = default;
 };
 
 struct OwnNumber {
