@@ -562,9 +562,10 @@ class Reader {
                 fail(where + ".locks", "expected a table");
             }
             for (const auto& [k, node] : *locks) {
-                const auto info =
-                    std::find_if(kPersoKindTable.begin(), kPersoKindTable.end(),
-                                 [&](const PersoKindInfo& i) { return i.profile_name == k.str(); });
+                const std::string_view lock_name = k.str();
+                const auto info = std::find_if(
+                    kPersoKindTable.begin(), kPersoKindTable.end(),
+                    [lock_name](const PersoKindInfo& i) { return i.profile_name == lock_name; });
                 if (info == kPersoKindTable.end() || !node.is_table()) {
                     fail(where + ".locks", "unknown lock '" + std::string(k.str()) +
                                                "' (network, network_subset, service_provider, "
