@@ -31,6 +31,7 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr milliseconds kChunkPause{2};
+constexpr milliseconds kStuckLimit{1000};
 constexpr int kControlReadTimeoutMs = 2000;
 
 struct Options {
@@ -223,18 +224,18 @@ class Line {
 
     void open_listener() {
         // tcp:HOST:PORT
-        const std::string& spec = opts_.listen;
-        const std::size_t colon = spec.rfind(':');
-        if (spec.rfind("tcp:", 0) != 0 || colon == std::string::npos || colon < 4) {
-            die("--listen wants tcp:HOST:PORT, got " + spec);
+        const std::string& address = opts_.listen;
+        const std::size_t colon = address.rfind(':');
+        if (address.rfind("tcp:", 0) != 0 || colon == std::string::npos || colon < 4) {
+            die("--listen wants tcp:HOST:PORT, got " + address);
         }
-        const std::string host = spec.substr(4, colon - 4);
-        const int port = std::atoi(spec.c_str() + colon + 1);
+        const std::string host = address.substr(4, colon - 4);
+        const int port = std::atoi(address.c_str() + colon + 1);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<std::uint16_t>(port));
         if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1 || port < 0 || port > 65535) {
-            die("--listen: bad address " + spec);
+            die("--listen: bad address " + address);
         }
         listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         const int one = 1;
@@ -242,7 +243,7 @@ class Line {
         if (listen_fd_ < 0 ||
             ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
             ::listen(listen_fd_, 4) != 0) {
-            die(errno_text("cannot listen on " + spec));
+            die(errno_text("cannot listen on " + address));
         }
         socklen_t len = sizeof addr;
         ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
@@ -262,6 +263,7 @@ struct Outgoing {
     Clock::time_point due;
     std::string bytes;
     bool hangup = false;
+    Clock::time_point stuck_since{};  // when the line first took none of these bytes
 };
 
 class Program {
@@ -392,6 +394,18 @@ class Program {
             }
             o.bytes.erase(0, static_cast<std::size_t>(written));
             if (o.bytes.empty()) {
+                out_.pop_front();
+                continue;
+            }
+            // Nobody reads the pty: after a while the bytes are dropped rather than kept.
+            if (written > 0) {
+                o.stuck_since = {};
+            } else if (o.stuck_since == Clock::time_point{}) {
+                o.stuck_since = Clock::now();
+            } else if (Clock::now() - o.stuck_since > kStuckLimit) {
+                if (opts_.verbose) {
+                    std::fprintf(stderr, "-- dropped, line full: %s\n", printable(o.bytes).c_str());
+                }
                 out_.pop_front();
                 continue;
             }
