@@ -166,13 +166,13 @@ int open_serial(const char* path) {
 
 // Connects to "HOST:PORT" (HOST may be a name, an IPv4 address or a bracketed IPv6 address)
 // without waiting past `deadline`.
-int open_tcp(string_view spec, std::int64_t deadline) {
-    const std::size_t colon = spec.rfind(':');
-    if (colon == string_view::npos || colon == 0 || colon + 1 >= spec.size()) {
+int open_tcp(string_view target, std::int64_t deadline) {
+    const std::size_t colon = target.rfind(':');
+    if (colon == string_view::npos || colon == 0 || colon + 1 >= target.size()) {
         return -1;
     }
-    string_view host = spec.substr(0, colon);
-    const string_view port = spec.substr(colon + 1);
+    string_view host = target.substr(0, colon);
+    const string_view port = target.substr(colon + 1);
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         host = host.substr(1, host.size() - 2);
     }

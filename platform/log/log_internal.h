@@ -16,6 +16,6 @@ inline constexpr std::size_t kRotateBytes = 1024 * 1024;
 // orv_syslog_append with its arguments already gathered. The log keeps no state between calls
 // (the file is opened for each line), so it needs no reset.
 int vappend(int level, const char* log_name, const char* module, int line, const char* format,
-            va_list args);
+            va_list args) __attribute__((format(printf, 5, 0)));
 
 }  // namespace orv::log

@@ -178,12 +178,5 @@ TEST(SysCalls, SleepResumesAfterASignal) {
     signal(SIGALRM, SIG_DFL);
 }
 
-TEST(SysCalls, EchoPutsOneLinePerAnswer) {
-    testing::internal::CaptureStdout();
-    orv_echo_answer("\r\nOK\r\n");
-    orv_echo_answer("");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\r\nOK\r\n\n\n");
-}
-
 }  // namespace
 }  // namespace orv::test

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/nvram/nvram_internal.h"
 #include "platform/orv_nvram.h"
 #include "tests/platform/platform_fixture.h"
 
@@ -177,17 +176,6 @@ TEST_F(NvramTest, StoreThatCannotBeOpenedFailsAndIsTriedAgainAtTheNextCall) {
     std::remove(path("lib").c_str());
     EXPECT_EQ(write_text("imei", "35"), 0);
     EXPECT_EQ(orv_nvconfig_read("imei", buf, 4), 2);
-}
-
-TEST_F(NvramTest, ResetLetsOneProcessMoveToAnotherStore) {
-    ASSERT_EQ(write_text("imei", "1"), 0);
-    nvram::reset();
-    setenv("ORV_NVRAM", path("other/nv.db").c_str(), 1);
-    char buf[4] = {'#', '#', '#', '#'};
-    EXPECT_EQ(orv_nvconfig_read("imei", buf, 4), -1);
-    ASSERT_EQ(write_text("imei", "2"), 0);
-    EXPECT_EQ(Db(db_path()).one("SELECT value FROM nvram"), "1");
-    EXPECT_EQ(Db(path("other/nv.db")).one("SELECT value FROM nvram"), "2");
 }
 
 }  // namespace
