@@ -11,7 +11,8 @@ enum {
 };
 
 // The response record the channel fills. The head belongs to the channel (it keeps the answer's
-// length and an outcome code there); callers read only aucDataBuf.
+// length and an outcome code there); callers read only aucDataBuf. Head bytes 0..3: length of the
+// text in aucDataBuf (unsigned, native order); bytes 4..7: the outcome code below.
 typedef struct orv_at_response {
     unsigned char aucHead[ORV_AT_HEAD_SIZE];
     char aucDataBuf[ORV_AT_DATA_SIZE];

@@ -1,0 +1,173 @@
+// Parameter store on SQLite: one table nvram(name, value) in WAL mode.
+//
+// - A write is one autocommit statement: a transaction of its own, visible to every other
+//   connection when it returns. WAL with synchronous=NORMAL never tears or loses a committed
+//   transaction when the process dies; only a power loss can take the latest ones back.
+// - Save makes everything written so far survive power loss: a FULL checkpoint (the WAL is
+//   synced, copied into the database file, and the database file is synced), then a sync of the
+//   folder so that the files' entries are on storage too.
+// - The connection and its statements are prepared once and kept. A database created by another
+//   program with the same table and its own tables or triggers is used as it is: the table is
+//   only created when missing, and a write is an upsert, so triggers see an insert or an update.
+// - When the file cannot be opened every call fails with -1, and the next call tries again.
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "platform/nvram/nvram_internal.h"
+#include "platform/orv_nvram.h"
+#include "platform/orv_paths.h"
+
+namespace orv::nvram {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+
+constexpr const char* kSetup =
+    "PRAGMA journal_mode=WAL;"
+    "PRAGMA synchronous=NORMAL;"
+    "CREATE TABLE IF NOT EXISTS nvram(name TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL);";
+constexpr const char* kUpsert =
+    "INSERT INTO nvram(name, value) VALUES(?1, ?2) "
+    "ON CONFLICT(name) DO UPDATE SET value = excluded.value";
+constexpr const char* kSelect = "SELECT value FROM nvram WHERE name = ?1";
+
+sqlite3* g_db = nullptr;
+sqlite3_stmt* g_upsert = nullptr;
+sqlite3_stmt* g_select = nullptr;
+char g_path[4096];  // the file the connection is open on, for the folder sync of save
+
+void close_db() {
+    sqlite3_finalize(g_upsert);
+    sqlite3_finalize(g_select);
+    sqlite3_close(g_db);
+    g_upsert = nullptr;
+    g_select = nullptr;
+    g_db = nullptr;
+}
+
+bool prepare(const char* sql, sqlite3_stmt** stmt) {
+    return sqlite3_prepare_v3(g_db, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr) == SQLITE_OK;
+}
+
+bool ensure_open() {
+    if (g_db != nullptr) {
+        return true;
+    }
+    const char* path = paths::get(paths::kNvram);
+    const std::size_t len = std::strlen(path);
+    if (len == 0 || len >= sizeof g_path || !paths::make_parent_dirs(path)) {
+        return false;
+    }
+    std::memcpy(g_path, path, len + 1);
+    // A new store is created here with 0640 before SQLite sees it (SQLite would use 0644); the
+    // WAL and shared-memory files take the database file's mode when SQLite creates them.
+    const int created = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    if (created >= 0) {
+        fchmod(created, 0640);
+        close(created);
+    }
+    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(path, &g_db, flags, nullptr) != SQLITE_OK) {
+        close_db();
+        return false;
+    }
+    sqlite3_busy_timeout(g_db, kBusyTimeoutMs);
+    if (sqlite3_exec(g_db, kSetup, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        !prepare(kUpsert, &g_upsert) || !prepare(kSelect, &g_select)) {
+        close_db();
+        return false;
+    }
+    return true;
+}
+
+// Syncs the folder holding the database, so that the files' entries survive power loss.
+bool sync_folder() {
+    char dir[sizeof g_path];
+    std::memcpy(dir, g_path, sizeof dir);
+    char* slash = std::strrchr(dir, '/');
+    if (slash == nullptr) {
+        dir[0] = '.';
+        dir[1] = '\0';
+    } else if (slash == dir) {
+        dir[1] = '\0';
+    } else {
+        *slash = '\0';
+    }
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+void reset() {
+    close_db();
+}
+
+}  // namespace orv::nvram
+
+using namespace orv::nvram;
+
+extern "C" int orv_nvconfig_write(const char* name, const void* value, int len) {
+    if (name == nullptr || len < 0 || (value == nullptr && len > 0) || !ensure_open()) {
+        return -1;
+    }
+    // A zero-length blob must be bound from a non-null pointer, or SQLite stores NULL.
+    static const char kEmpty[1] = {0};
+    const void* bytes = len == 0 ? kEmpty : value;
+    int rc = sqlite3_bind_text(g_upsert, 1, name, -1, SQLITE_STATIC);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_bind_blob(g_upsert, 2, bytes, len, SQLITE_STATIC);
+    }
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(g_upsert);
+    }
+    sqlite3_reset(g_upsert);
+    sqlite3_clear_bindings(g_upsert);
+    return rc == SQLITE_DONE ? 0 : -1;
+}
+
+extern "C" int orv_nvconfig_read(const char* name, void* buf, int size) {
+    if (name == nullptr || size < 0 || (buf == nullptr && size > 0) || !ensure_open()) {
+        return -1;
+    }
+    int result = -1;
+    if (sqlite3_bind_text(g_select, 1, name, -1, SQLITE_STATIC) == SQLITE_OK &&
+        sqlite3_step(g_select) == SQLITE_ROW) {
+        // column_blob before column_bytes: the length then belongs to the blob form, also for a
+        // value another program stored as text.
+        const void* stored = sqlite3_column_blob(g_select, 0);
+        const int stored_len = sqlite3_column_bytes(g_select, 0);
+        const int n = stored == nullptr ? 0 : (stored_len < size ? stored_len : size);
+        if (n > 0) {
+            std::memcpy(buf, stored, static_cast<std::size_t>(n));
+        }
+        result = n;
+    }
+    sqlite3_reset(g_select);
+    sqlite3_clear_bindings(g_select);
+    return result;
+}
+
+extern "C" int orv_nvconfig_save(void) {
+    if (!ensure_open()) {
+        return -1;
+    }
+    // FULL waits (through the busy timeout) for other writers and for readers of older
+    // snapshots, so that every frame reaches the database file.
+    const int rc =
+        sqlite3_wal_checkpoint_v2(g_db, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        return -1;
+    }
+    return sync_folder() ? 0 : -1;
+}

@@ -1,0 +1,132 @@
+// The system log, read back from the file it writes.
+
+#include <sys/stat.h>
+
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/log/log_internal.h"
+#include "platform/orv_log.h"
+#include "tests/platform/platform_fixture.h"
+
+namespace orv::test {
+namespace {
+
+class LogTest : public PlatformTest {
+  protected:
+    std::string log_path() const { return path("log/orv_mdm.log"); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        std::istringstream in(read_file(log_path()));
+        for (std::string line; std::getline(in, line);) {
+            out.push_back(line);
+        }
+        return out;
+    }
+};
+
+// Everything after "MODULE:LINE " of the one line a call wrote.
+std::string message_of(const std::string& line) {
+    static const std::regex kLine(
+        R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{3} (ERR|INFO|-?\d+) ([^ ]+):(-?\d+) (.*)$)");
+    std::smatch m;
+    return std::regex_match(line, m, kLine)
+               ? m[1].str() + " " + m[2].str() + ":" + m[3].str() + " " + m[4].str()
+               : "<malformed> " + line;
+}
+
+// One line at `level` with `text` as the message.
+void log_text(int level, const char* text) {
+    orv_syslog_append(level, "orv_mdm.log", "orv_quorl_mdm", 7, "%s", text);
+}
+
+TEST_F(LogTest, EachCallWritesOneFormattedEscapedLine) {
+    struct Row {
+        std::function<void()> call;
+        std::string expected;  // level, module:line and message as read back
+    };
+    const Row rows[] = {
+        {[] {
+             orv_syslog_append(0, "orv_mdm.log", "orv_quorl_mdm", 7, "msg_id = %d, %s\n", 2,
+                               "ORV_MDM_GET_PIN_STATUS");
+         },
+         "ERR orv_quorl_mdm:7 msg_id = 2, ORV_MDM_GET_PIN_STATUS"},
+        {[] {
+             orv_syslog_append(6, "orv_mdm.log", "orv_quorl_mdm_handler", 1234,
+                               "(char*)mdm_res.aucDataBuf is %s \n", "\r\nOK\r\n");
+         },
+         "INFO orv_quorl_mdm_handler:1234 (char*)mdm_res.aucDataBuf is \\r\\nOK\\r\\n "},
+        {[] { log_text(6, "tab\there\x01\x1f\x7f end"); },
+         "INFO orv_quorl_mdm:7 tab\\x09here\\x01\\x1f\\x7f end"},
+        {[] { log_text(6, "only the last line feed goes\n\n"); },
+         "INFO orv_quorl_mdm:7 only the last line feed goes\\n"},
+        {[] { log_text(6, "no line feed"); }, "INFO orv_quorl_mdm:7 no line feed"},
+        {[] { log_text(6, ""); }, "INFO orv_quorl_mdm:7 "},
+        {[] { log_text(3, "odd level\n"); }, "3 orv_quorl_mdm:7 odd level"},
+        {[] { log_text(6, "100% \"quoted\" \\ kept\n"); },
+         "INFO orv_quorl_mdm:7 100% \"quoted\" \\ kept"},
+    };
+    for (const Row& row : rows) {
+        row.call();
+    }
+    const std::vector<std::string> got = lines();
+    ASSERT_EQ(got.size(), std::size(rows));
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(message_of(got[i]), rows[i].expected) << "row " << i;
+    }
+    EXPECT_EQ(file_mode(log_path()), 0640u);
+    EXPECT_EQ(file_mode(path("log")), 0750u);
+}
+
+TEST_F(LogTest, MessageLongerThanTheBufferIsCutIntoOneLine) {
+    const std::string long_text(log::kMessageSize * 2, '\n');  // every byte escapes to two
+    orv_syslog_append(6, "orv_mdm.log", "m", 1, "%s", long_text.c_str());
+    orv_syslog_append(6, "orv_mdm.log", "m", 2, "after");
+    const std::vector<std::string> got = lines();
+    ASSERT_EQ(got.size(), 2u);
+    const std::string msg = message_of(got[0]);
+    EXPECT_EQ(msg.substr(0, 11), "INFO m:1 \\n");
+    EXPECT_EQ(msg.size(), 9 + 2 * (log::kMessageSize - 1));
+    EXPECT_EQ(message_of(got[1]), "INFO m:2 after");
+}
+
+TEST_F(LogTest, FilePastOneMebibyteIsRotated) {
+    const std::string filler(1000, 'x');
+    int calls = 0;
+    while (file_mode(log_path() + ".1") == ~0u && calls < 2000) {
+        orv_syslog_append(6, "orv_mdm.log", "m", ++calls, "%s", filler.c_str());
+    }
+    struct stat old_log {};
+    ASSERT_EQ(stat((log_path() + ".1").c_str(), &old_log), 0);
+    EXPECT_GT(old_log.st_size, static_cast<off_t>(log::kRotateBytes));
+    EXPECT_LT(old_log.st_size, static_cast<off_t>(log::kRotateBytes + 2048));
+    EXPECT_EQ(file_mode(log_path()), ~0u);  // the next line begins the new file
+
+    orv_syslog_append(6, "orv_mdm.log", "m", 1, "first of the new file\n");
+    ASSERT_EQ(lines().size(), 1u);
+    EXPECT_EQ(message_of(lines()[0]), "INFO m:1 first of the new file");
+    EXPECT_EQ(file_mode(log_path()), 0640u);
+
+    // A second rotation replaces the older file.
+    for (int i = 0; i < 2000 && file_mode(log_path()) != ~0u; ++i) {
+        orv_syslog_append(6, "orv_mdm.log", "m", 2, "%s", filler.c_str());
+    }
+    const std::string older = read_file(log_path() + ".1");
+    EXPECT_EQ(message_of(older.substr(0, older.find('\n'))), "INFO m:1 first of the new file");
+}
+
+TEST_F(LogTest, UnwritableFolderDropsTheLine) {
+    write_file(path("blocker"), "a file where the folder should be");
+    const std::string bad_dirs[] = {path("blocker"), path("blocker/log")};
+    for (const std::string& dir : bad_dirs) {
+        setenv("ORV_LOG_DIR", dir.c_str(), 1);
+        EXPECT_EQ(orv_syslog_append(0, "orv_mdm.log", "m", 1, "lost\n"), -1);
+    }
+    EXPECT_EQ(read_file(path("blocker")), "a file where the folder should be");
+}
+
+}  // namespace
+}  // namespace orv::test
