@@ -190,9 +190,13 @@ void Rig::send_raw(const std::string& datagram) {
     }
 }
 
-std::string Rig::modem_ctl(const std::string& command) {
-    const std::string cmd =
-        "'" + bin_path("orv_modem_sim") + "' ctl '" + path("modem.ctl") + "' " + command;
+std::string Rig::modem_ctl(const std::vector<std::string>& words) {
+    std::string cmd = "'" + bin_path("orv_modem_sim") + "' ctl '" + path("modem.ctl") + "'";
+    std::string command;
+    for (const std::string& w : words) {
+        cmd += " '" + w + "'";  // the words hold no single quote
+        command += " " + w;
+    }
     std::string out;
     FILE* p = popen(cmd.c_str(), "r");
     char buf[512];

@@ -46,8 +46,8 @@ class Rig {
     void send(std::uint32_t id, const std::string& payload = {});
     void send_raw(const std::string& datagram);
 
-    // One control command to the virtual modem; returns its reply.
-    std::string modem_ctl(const std::string& command);
+    // One control command to the virtual modem, word by word; returns its reply.
+    std::string modem_ctl(const std::vector<std::string>& words);
 
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);

@@ -31,7 +31,7 @@ TEST(Device, LinkTestReportsToTheController) {
     ASSERT_TRUE(rig.wait_for([&] { return rig.notifications().size() == 1; }));
     EXPECT_EQ(rig.notifications().front(), passed);
 
-    rig.modem_ctl("script AT+CMEE=2 answer \\r\\nERROR\\r\\n 1");
+    rig.modem_ctl({"script", "AT+CMEE=2", "answer", "\\r\\nERROR\\r\\n", "1"});
     rig.send(msg::ORV_MDM_TEST_RPC_MSG);
     ASSERT_TRUE(rig.wait_for([&] { return rig.notifications().size() == 2; }));
     EXPECT_EQ(rig.notifications().back(), notification(msg::notify::kRpcStatus, 1));
@@ -49,7 +49,7 @@ TEST(Device, ImeiIsPublishedAlsoAfterOneTimeout) {
     EXPECT_EQ(imei.find_first_not_of("0123456789"), std::string::npos);
 
     // One silent answer: the daemon waits, sleeps 3 s and asks again.
-    rig.modem_ctl("script AT+CGSN silent 1");
+    rig.modem_ctl({"script", "AT+CGSN", "silent", "1"});
     rig.unset("imei");
     rig.send(msg::ORV_MDM_GET_IMEI);
     ASSERT_TRUE(rig.wait_store("imei", imei, 20s));

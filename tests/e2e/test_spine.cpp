@@ -39,7 +39,7 @@ TEST(Spine, BringsTheModemUpAndLogsEachRequest) {
 TEST(Spine, BringUpStopsWhenEgtypeTimesOut) {
     Rig rig;
     rig.start_modem();
-    rig.modem_ctl("script AT+EGTYPE=2 silent always");
+    rig.modem_ctl({"script", "AT+EGTYPE=2", "silent", "always"});
     rig.start_daemon();
     ASSERT_TRUE(rig.wait_log("(char*)mdm_res.aucDataBuf is TIMEOUT "));
     rig.send(20);
@@ -50,7 +50,7 @@ TEST(Spine, BringUpStopsWhenEgtypeTimesOut) {
 TEST(Spine, BringUpRetriesCfunOnceAfterItsFirstTimeout) {
     Rig rig;
     rig.start_modem();
-    rig.modem_ctl("script AT+CFUN=1 silent 1");
+    rig.modem_ctl({"script", "AT+CFUN=1", "silent", "1"});
     const auto start = std::chrono::steady_clock::now();
     rig.start_daemon();
     ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 4; }, 20s));

@@ -88,7 +88,10 @@ std::optional<std::string> receive(int fd, int ms) {
 // A second connection to the store, independent of the tools' client code.
 class Db {
   public:
-    explicit Db(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
+    explicit Db(const std::string& path) {
+        sqlite3_open(path.c_str(), &db_);
+        sqlite3_busy_timeout(db_, 5000);  // the tool under test reads meanwhile
+    }
     ~Db() { sqlite3_close(db_); }
     std::optional<std::string> get(const std::string& name) {
         sqlite3_stmt* st = nullptr;
