@@ -1,5 +1,7 @@
 #include "tests/e2e/harness.h"
 
+#include "tools/client/orv_client.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -231,6 +233,34 @@ std::optional<std::string> Rig::store(const std::string& name) {
     return value;
 }
 
+int Rig::send_tool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {bin_path("orv_mdm_send")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const pid_t pid = spawn(argv, {"ORV_RUN_DIR=" + path("run"), "ORV_NVRAM=" + path("nvram.db")},
+                            path("send.out"));
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Rig::set(const std::string& name, const std::string& value) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
+        SQLITE_OK) {
+        sqlite3_busy_timeout(db, 2000);
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO nvram(name, value) VALUES(?1, ?2)", -1,
+                               &st, nullptr) == SQLITE_OK) {
+            sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_blob(st, 2, value.data(), static_cast<int>(value.size()),
+                              SQLITE_TRANSIENT);
+            sqlite3_step(st);
+        }
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+}
+
 void Rig::unset(const std::string& name) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
@@ -318,6 +348,19 @@ std::vector<std::string> Rig::notifications(std::chrono::milliseconds wait) {
         }
     }
     return received_;
+}
+
+std::vector<std::string> Rig::notes() {
+    std::vector<std::string> lines;
+    for (const std::string& d : notifications()) {
+        lines.push_back(client::describe_notification(d));
+    }
+    return lines;
+}
+
+std::vector<std::string> Rig::wait_notes(std::size_t count, std::chrono::milliseconds timeout) {
+    wait_for([&] { return notifications().size() >= count; }, timeout);
+    return notes();
 }
 
 }  // namespace orv::e2e

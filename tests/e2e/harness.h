@@ -46,13 +46,17 @@ class Rig {
     void send(std::uint32_t id, const std::string& payload = {});
     void send_raw(const std::string& datagram);
 
+    // Runs the request tool with these arguments against this rig's daemon; returns its status.
+    int send_tool(const std::vector<std::string>& args);
+
     // One control command to the virtual modem, word by word; returns its reply.
     std::string modem_ctl(const std::vector<std::string>& words);
 
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);
-    // Removes a store entry, as another process may.
+    // Removes or sets a store entry, as another process may.
     void unset(const std::string& name);
+    void set(const std::string& name, const std::string& value);
     // Waits until `pred` holds or `timeout` passes; returns whether it held.
     bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s);
     bool wait_store(const std::string& name, const std::string& value,
@@ -66,6 +70,10 @@ class Rig {
 
     // Controller notifications received so far, as raw datagrams.
     std::vector<std::string> notifications(std::chrono::milliseconds wait = 0ms);
+    // The same, one readable line each ("pin_status kind=0 state=\"READY\"").
+    std::vector<std::string> notes();
+    // Waits until `count` notifications have arrived; returns the readable lines.
+    std::vector<std::string> wait_notes(std::size_t count, std::chrono::milliseconds timeout = 10s);
 
   private:
     std::string dir_;
