@@ -135,25 +135,16 @@ std::int32_t orv_quorl_mdm_change_pin(const unsigned char* payload) {
     if (ex.send(kPinChange) != AtOutcome::Answer) {
         return -1;
     }
-    std::int32_t result = 1;
-    char resPara[kStateTextSize] = {};
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    char resPara[kStateTextSize];
+    const PinAnswer answer = judge_pin_answer(ex, ORV_LOG_LEVEL_ERR, resPara);
+    if (answer == PinAnswer::Ended) {
         return -1;
     }
-    if (ex.first_line_is("OK")) {
+    const std::int32_t result = answer == PinAnswer::Accepted ? 0 : 1;
+    if (answer == PinAnswer::Accepted) {
         MDM_LOG_INFO("change sim ok\n");
         store_text("pin_code", text_view(mdm_pin_code));
         store_text("pin_manage_result", "0");
-        copy_text_cut(resPara, "READY");
-        result = 0;
-    } else if (ex.first_line_starts("+CM")) {
-        if (const auto state = lookup(cme_state_table, ex.first_line_view())) {
-            copy_text_cut(resPara, *state);
-            MDM_LOG_ERR("resPara is %s\n", resPara);
-        }
-    } else {
-        return -1;
     }
 
     notify_if_puk_required(result, resPara);
@@ -197,16 +188,14 @@ std::int32_t orv_quorl_mdm_pin_mode_operate(const unsigned char* payload) {
     if (ex.send(kLockSwitch) != AtOutcome::Answer) {
         return -1;
     }
-    std::int32_t result = 1;
-    char resPara[kStateTextSize] = {};
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    char resPara[kStateTextSize];
+    const PinAnswer answer = judge_pin_answer(ex, ORV_LOG_LEVEL_INFO, resPara);
+    if (answer == PinAnswer::Ended) {
         return -1;
     }
-    if (ex.first_line_is("OK")) {
+    const std::int32_t result = answer == PinAnswer::Accepted ? 0 : 1;
+    if (answer == PinAnswer::Accepted) {
         store_text("pin_code", text_view(mdm_pin_code));
-        copy_text_cut(resPara, "READY");
-        result = 0;
         if (lock_on) {
             MDM_LOG_INFO("enable sim ok\n");
             store_text("pin_status", "1");
@@ -215,13 +204,6 @@ std::int32_t orv_quorl_mdm_pin_mode_operate(const unsigned char* payload) {
             store_text("pin_status", "0");
         }
         store_text("pin_manage_result", "0");
-    } else if (ex.first_line_starts("+CM")) {
-        if (const auto state = lookup(cme_state_table, ex.first_line_view())) {
-            copy_text_cut(resPara, *state);
-            MDM_LOG_INFO("resPara is %s\n", resPara);
-        }
-    } else {
-        return -1;
     }
 
     notify_if_puk_required(result, resPara);

@@ -67,25 +67,15 @@ std::int32_t orv_quorl_mdm_verify_pin_puk(const unsigned char* payload) {
     if (ex.send(kCodeEntry) != AtOutcome::Answer) {
         return -1;
     }
-    std::int32_t result_e = 1;
-    char resPara[kStateTextSize] = {};
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    char resPara[kStateTextSize];
+    const PinAnswer answer = judge_pin_answer(ex, ORV_LOG_LEVEL_ERR, resPara);
+    if (answer == PinAnswer::Ended) {
         return -1;
     }
-    if (ex.first_line_is("OK")) {
+    const std::int32_t result_e = answer == PinAnswer::Accepted ? 0 : 1;
+    if (answer == PinAnswer::Accepted) {
         MDM_LOG_INFO("sim is complete is\n");
         store_text("pin_code", text_view(mdm_pin_code));
-        copy_text_cut(resPara, "READY");
-        result_e = 0;
-    } else if (ex.first_line_starts("+CM")) {
-        // An error the table does not name is still a refusal, reported with an empty text.
-        if (const auto state = lookup(cme_state_table, ex.first_line_view())) {
-            copy_text_cut(resPara, *state);
-            MDM_LOG_ERR("resPara is %s\n", resPara);
-        }
-    } else {
-        return -1;
     }
 
     orv_quorl_mdm_refresh_pin_puk_numbers();

@@ -1,6 +1,7 @@
 #include "sim_security/sim_common.h"
 
 #include "core/at_exchange.h"
+#include "core/bounded.h"
 #include "core/log.h"
 
 namespace orv::sim_security {
@@ -109,6 +110,29 @@ bool code_fits_command(std::string_view code, std::size_t frame, const char* wha
         }
     }
     return true;
+}
+
+PinAnswer judge_pin_answer(const core::AtExchange& ex, int state_log_level,
+                           char (&state)[kStateTextSize]) {
+    state[0] = '\0';
+    if (ex.first_line_is("ERROR")) {
+        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+        return PinAnswer::Ended;
+    }
+    if (ex.first_line_is("OK")) {
+        copy_text_cut(state, "READY");
+        return PinAnswer::Accepted;
+    }
+    if (!ex.first_line_starts("+CM")) {
+        return PinAnswer::Ended;
+    }
+    // An error the table does not name is still a refusal, reported with an empty text.
+    if (const auto text = lookup(cme_state_table, ex.first_line_view())) {
+        copy_text_cut(state, *text);
+        orv_syslog_append(state_log_level, core::kLogName, kLogModule, __LINE__, "resPara is %s\n",
+                          state);
+    }
+    return PinAnswer::Refused;
 }
 
 }  // namespace orv::sim_security

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "core/at_exchange.h"
 #include "core/mdm_msg.h"
 #include "platform/orv_nvram.h"
 
@@ -129,6 +130,18 @@ std::optional<std::string_view> read_lock_group_count(std::string_view group);
 // control character (CR, LF, any byte below 0x20, and 0x7F), which could end the quoted text or
 // the command line early. A refused code is logged at error level under the name `what`.
 bool code_fits_command(std::string_view code, std::size_t frame, const char* what);
+
+// How a PIN operation's answer ends (PIN entry, PIN change, PIN lock on or off).
+enum class PinAnswer {
+    Accepted,  // "OK": the state text is "READY"
+    Refused,   // a line beginning "+CM": the state text of its cme_state_table row, or empty
+    Ended,     // "ERROR" (logged) or any other line: the request ends
+};
+
+// Judges the first answer line of a PIN operation and fills `state` with the state text for the
+// controller. The state text of a refusal is logged as "resPara is %s\n" at `state_log_level`.
+PinAnswer judge_pin_answer(const core::AtExchange& ex, int state_log_level,
+                           char (&state)[kStateTextSize]);
 
 // The text of a payload field, never read past the payload the receive buffer guarantees.
 inline std::string_view payload_text(const unsigned char* payload, msg::TextField field) {
