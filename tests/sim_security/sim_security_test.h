@@ -1,5 +1,6 @@
-// Shared pieces of the SIM-security tests: request payloads as the receive buffer holds them,
-// scripted stories over the recording platform, and the counters every PIN operation republishes.
+// Shared pieces of the SIM-security tests: request payloads as the receive buffer holds them, and
+// compact scripted stories over the recording platform. A story is written as strings with '|'
+// between entries: the modem's answers, the expected timeline and log lines that must appear.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -43,47 +44,69 @@ class Payload {
     std::array<unsigned char, msg::kRecvBufferSize - msg::kIdSize> bytes_{};
 };
 
-// One row of a handler's story: the modem's answers in, the timeline and key log lines out.
-struct Story {
-    const char* name;
-    std::vector<std::string> answers;
-    Lines timeline;
-    Lines logs;  // "LEVEL text" lines that must appear among the logs
-};
-
-inline void expect_logged(const Lines& wanted, const char* name) {
-    const Lines logs = fake().log_texts();
-    for (const std::string& want : wanted) {
-        EXPECT_NE(std::find(logs.begin(), logs.end(), want), logs.end())
-            << name << ": missing log \"" << want << "\"";
+// "a|b|c" -> {"a", "b", "c"}; "" -> {}.
+inline Lines split(std::string_view s) {
+    Lines out;
+    while (!s.empty()) {
+        const std::size_t bar = std::min(s.find('|'), s.size());
+        out.emplace_back(s.substr(0, bar));
+        s.remove_prefix(std::min(bar + 1, s.size()));
     }
+    return out;
 }
 
-// Resets the platform, scripts the answers and runs `handler`; then compares the timeline.
+// One answer per entry: "" none, "TIMEOUT" and text starting with CR LF as they are, "OK",
+// "ERROR" and "+CME ..." as a bare final line, anything else as an information line and OK.
+inline std::vector<std::string> answers(std::string_view s) {
+    std::vector<std::string> out;
+    for (const std::string& a : split(s)) {
+        const bool raw = a.empty() || a == "TIMEOUT" || a.starts_with("\r\n");
+        const bool final = a == "OK" || a == "ERROR" || a.starts_with("+CME");
+        out.push_back(raw ? a : final ? fake::final_line(a) : fake::info_ok(a));
+    }
+    return out;
+}
+
+inline bool has_log_starting(std::string_view start) {
+    const Lines logs = fake().log_texts();
+    return std::any_of(logs.begin(), logs.end(),
+                       [&](const std::string& l) { return l.starts_with(start); });
+}
+
+// One row of a handler's story: answers in; timeline and the starts of "LEVEL text" log lines
+// out. `input` holds the request's text fields ('|' between), `arg` what else a table needs (a
+// lock kind, an operation).
+struct Story {
+    const char* name;
+    std::string answers;
+    std::string timeline;
+    std::string logs;
+    std::string input = {};
+    std::uint32_t arg = 0;
+
+    std::string field(std::size_t i) const {
+        const Lines f = split(input);
+        return i < f.size() ? f[i] : "";
+    }
+};
+
+// Resets the platform, scripts the answers, runs `handler` and checks the story.
 template <typename Run>
 void expect_story(const Story& s, Run run) {
     fake::reset();
-    fake().answers.assign(s.answers.begin(), s.answers.end());
+    const std::vector<std::string> in = answers(s.answers);
+    fake().answers.assign(in.begin(), in.end());
     run();
-    EXPECT_EQ(fake().timeline, s.timeline) << s.name;
-    expect_logged(s.logs, s.name);
+    EXPECT_EQ(fake().timeline, split(s.timeline)) << s.name;
+    for (const std::string& want : split(s.logs)) {
+        EXPECT_TRUE(has_log_starting(want)) << s.name << ": missing log \"" << want << "\"";
+    }
 }
 
-// Leaves the PIN and PUK counters at known values ("+EPINC: pin, 3, puk, 10") and the recording
-// platform empty.
-inline void prime_counters(std::string_view pin, std::string_view puk) {
-    fake::reset();
-    fake().answers = {
-        fake::info_ok("+EPINC: " + std::string(pin) + ", 3, " + std::string(puk) + ", 10")};
-    orv_quorl_mdm_get_pin_puk_times(nullptr);
-    fake::reset();
-}
+// The counter refresh every PIN operation ends with, after "+EPINC: 3, 3, 10, 10".
+inline const std::string kCounters = "+EPINC: 3, 3, 10, 10";
+inline const std::string kRefreshed = "AT AT+EPINC|WRITE pinnumber=3|WRITE puknumber=10";
 
-inline std::string epinc(std::string_view counters) {
-    return fake::info_ok("+EPINC: " + std::string(counters));
-}
-
-inline const std::string kOk = fake::final_line("OK");
-inline const std::string kError = fake::final_line("ERROR");
+inline constexpr const char* kErrorLog = "0 (char*)mdm_res.aucDataBuf is ERROR\n";
 
 }  // namespace orv::sim_security::test

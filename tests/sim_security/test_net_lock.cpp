@@ -4,69 +4,36 @@
 namespace orv::sim_security::test {
 namespace {
 
-const std::string kTimesCmd = "AT AT+ESMLCK?";
-const std::string kWaitLowered = "WRITE unlock_at_wait=-1";
-
-std::string esmlck(std::string_view groups) {
-    return fake::info_ok("+ESMLCK: " + std::string(groups));
-}
-
+// The attempts left of the first of the two first lock groups that is on. The handshake value is
+// lowered after any answer but "ERROR"; the query has the channel's default wait and no echo.
 TEST(UnlockRetriesTimes, Outcomes) {
+    const std::string q = "AT AT+ESMLCK?|";
+    const std::string low = "WRITE unlock_at_wait=-1";
+    const std::string e = "+ESMLCK: ";
     const Story stories[] = {
-        {"network lock on: its count, the subset group not read",
-         {esmlck("(0,1,5,10),(1,1,3,10),(2,0,5,10)")},
-         {kTimesCmd, "WRITE unlock_nck_time=5", kWaitLowered},
-         {"6 enter orv_quorl_mdm_get_unlock_retries_times fun \n",
-          "6 unlock retries time is (0,1,5,10)\n", "6 unlock retries time is 5\n"}},
-        {"network subset lock on",
-         {esmlck("(0,0,5,10),(1,1,3,10),(2,0,5,10)")},
-         {kTimesCmd, "WRITE unlock_nck_time=3", kWaitLowered},
-         {"6 unlock retries time subnet is (1,1,3,10)\n", "6 unlock retries time is 3\n"}},
-        {"two-digit count",
-         {esmlck("(0,1,10,10),(1,0,5,10),(2,0,5,10)")},
-         {kTimesCmd, "WRITE unlock_nck_time=10", kWaitLowered},
-         {}},
-        {"neither of the first two on; later groups not read",
-         {esmlck("(0,0,5,10),(1,0,5,10),(2,1,5,10)")},
-         {kTimesCmd, kWaitLowered},
-         {}},
-        {"no SIM",
-         {fake::final_line("+CME ERROR: SIM not inserted")},
-         {kTimesCmd, kWaitLowered},
-         {}},
-        {"ERROR", {kError}, {kTimesCmd}, {"0 get unlock times error \n"}},
-        {"empty", {""}, {kTimesCmd}, {"0 (char*)mdm_res.aucDataBuf is NULL\n"}},
-        {"TIMEOUT is judged as an answer", {"TIMEOUT"}, {kTimesCmd, kWaitLowered}, {}},
-        // Out of shape: only the handshake value, and an error line.
-        {"no blank",
-         {fake::info_ok("+ESMLCK:(0,1,5,10),(1,0,5,10),(2,0,5,10)")},
-         {kTimesCmd, kWaitLowered},
-         {"0 +ESMLCK answer without a readable first lock group\n"}},
-        {"no group separator", {esmlck("(0,1,5,10)")}, {kTimesCmd, kWaitLowered}, {}},
-        {"second group needed but not closed by a separator",
-         {esmlck("(0,0,5,10),(1,1,3,10)")},
-         {kTimesCmd, kWaitLowered},
-         {"0 +ESMLCK answer without a readable second lock group\n"}},
-        {"no comma after the count",
-         {esmlck("(0,1,5),(1,0,5,10),(2,0,5,10)")},
-         {kTimesCmd, kWaitLowered},
-         {"0 +ESMLCK lock group without a readable count, unlock retries time kept\n"}},
-        {"count longer than 4",
-         {esmlck("(0,1,12345,10),(1,0,5,10),(2,0,5,10)")},
-         {kTimesCmd, kWaitLowered},
-         {}},
-        {"group of 30 characters",
-         {esmlck("(0,1,5,10,1234567890123456789),(1,0,5,10),(2,0,5,10)")},
-         {kTimesCmd, kWaitLowered},
-         {}},
-        {"group of 29 characters is read",
-         {esmlck("(0,1,5,10,123456789012345678),(1,0,5,10),(2,0,5,10)")},
-         {kTimesCmd, "WRITE unlock_nck_time=5", kWaitLowered},
-         {}},
-        {"group too short for a lock state",
-         {esmlck("(0),(1),(2)")},
-         {kTimesCmd, kWaitLowered},
-         {}},
+        {"network lock on", e + "(0,1,5,10),(1,1,3,10),(2,0,5,10)",
+         q + "WRITE unlock_nck_time=5|" + low,
+         "6 unlock retries time is (0,1,5,10)\n|6 unlock retries time is 5\n"},
+        {"subset lock on", e + "(0,0,5,10),(1,1,3,10),(2,0,5,10)",
+         q + "WRITE unlock_nck_time=3|" + low, "6 unlock retries time subnet is (1,1,3,10)\n"},
+        {"two-digit count", e + "(0,1,10,10),(1,0,5,10),(2,0,5,10)",
+         q + "WRITE unlock_nck_time=10|" + low, ""},
+        {"neither of the first two on", e + "(0,0,5,10),(1,0,5,10),(2,1,5,10)", q + low, ""},
+        {"no SIM", "+CME ERROR: SIM not inserted", q + low, ""},
+        {"ERROR", "ERROR", q, "0 get unlock times error \n"},
+        {"TIMEOUT is judged as an answer", "TIMEOUT", q + low, ""},
+        {"no blank", "+ESMLCK:(0,1,5,10),(1,0,5,10),(2,0,5,10)", q + low,
+         "0 +ESMLCK answer without a readable first lock group\n"},
+        {"no group separator", e + "(0,1,5,10)", q + low, ""},
+        {"second group not closed", e + "(0,0,5,10),(1,1,3,10)", q + low,
+         "0 +ESMLCK answer without a readable second lock group\n"},
+        {"no comma after the count", e + "(0,1,5),(1,0,5,10),(2,0,5,10)", q + low,
+         "0 +ESMLCK lock group without a readable count, unlock retries time kept\n"},
+        {"count longer than 4", e + "(0,1,12345,10),(1,0,5,10),(2,0,5,10)", q + low, ""},
+        {"group of 30", e + "(0,1,5,10,1234567890123456789),(1,0,5,10)", q + low, ""},
+        {"group of 29", e + "(0,1,5,10,123456789012345678),(1,0,5,10)",
+         q + "WRITE unlock_nck_time=5|" + low, ""},
+        {"group too short for a state", e + "(0),(1),(2)", q + low, ""},
     };
     for (const Story& s : stories) {
         expect_story(s, [] { orv_quorl_mdm_get_unlock_retries_times(nullptr); });
@@ -75,98 +42,43 @@ TEST(UnlockRetriesTimes, Outcomes) {
     }
 }
 
-struct UnlockCase {
-    Story story;
-    std::int32_t lock_type;
-};
-
+// The code (input), then two seconds later the lock removed on the facility of the last lock
+// kind seen (`arg`). "ERROR" to the removal still means unlocked. A code that would break the
+// command or overrun it is refused before anything is sent.
 TEST(NetUnlock, CodeEntryThenLockRemoval) {
-    const std::string code_entry = R"(AT AT+CPIN="12345678")";
-    auto removal = [](const char* facility) {
-        return std::string("AT AT+CLCK=\"") + facility + "\",0,\"12345678\"";
+    const std::string c = "12345678";
+    const std::string longest(110, '1');  // with the 17 of the longest frame: the whole buffer
+    auto entry = [](const std::string& code) { return "AT AT+CPIN=\"" + code + "\"|"; };
+    auto removal = [&](const char* facility, const std::string& result, const std::string& code) {
+        return entry(code) + "SLEEP 2|AT AT+CLCK=\"" + facility + "\",0,\"" + code + "\"" +
+               (result.empty() ? "" : "|NOTIFY imsi_unlock_status " + result);
     };
-    const UnlockCase cases[] = {
-        {{"network subset lock",
-          {kOk, kOk},
-          {code_entry, "SLEEP 2", removal("PU"), "NOTIFY imsi_unlock_status 0"},
-          {"6 enter orv_quorl_mdm_net_unlock\n", "6 mdm_ATcmd_buf is AT+CPIN=\"12345678\"\n",
-           "6 sim is complete is\n", "6  mdm_ATcmd_buf is AT+CLCK=\"PU\",0,\"12345678\"\n"}},
-         2},
-        {{"SIM lock",
-          {kOk, kOk},
-          {code_entry, "SLEEP 2", removal("PS"), "NOTIFY imsi_unlock_status 0"},
-          {}},
-         5},
-        {{"blocked kind uses the network facility",
-          {kOk, kOk},
-          {code_entry, "SLEEP 2", removal("PN"), "NOTIFY imsi_unlock_status 0"},
-          {}},
-         43},
-        {{"no lock seen yet uses the network facility",
-          {kOk, kOk},
-          {code_entry, "SLEEP 2", removal("PN"), "NOTIFY imsi_unlock_status 0"},
-          {}},
-         0},
-        {{"removal answered ERROR: unlocked all the same",
-          {kOk, kError},
-          {code_entry, "SLEEP 2", removal("PN"), "NOTIFY imsi_unlock_status 0"},
-          {"0 (char*)mdm_res.aucDataBuf is ERROR\n"}},
-         1},
-        {{"removal refused",
-          {kOk, fake::final_line("+CME ERROR: incorrect password")},
-          {code_entry, "SLEEP 2", removal("PN"), "NOTIFY imsi_unlock_status 1"},
-          {}},
-         1},
-        {{"removal got no answer", {kOk, ""}, {code_entry, "SLEEP 2", removal("PN")}, {}}, 1},
-        {{"removal timed out",
-          {kOk, "TIMEOUT"},
-          {code_entry, "SLEEP 2", removal("PN")},
-          {"0 (char*)mdm_res.aucDataBuf is TIMEOUT \n"}},
-         1},
-        {{"code refused",
-          {fake::final_line("+CME ERROR: incorrect password")},
-          {code_entry, "NOTIFY imsi_unlock_status 1"},
-          {"6 result_e is 1\n", "0 cpin unlock fail!\n"}},
-         2},
-        {{"code answered ERROR",
-          {kError},
-          {code_entry, "NOTIFY imsi_unlock_status 1"},
-          {"0 (char*)mdm_res.aucDataBuf is ERROR\n", "0 cpin unlock fail!\n"}},
-         2},
-        {{"code got no answer", {""}, {code_entry, "NOTIFY imsi_unlock_status 1"}, {}}, 2},
-        {{"code timed out", {"TIMEOUT"}, {code_entry, "NOTIFY imsi_unlock_status 1"}, {}}, 2},
+    const std::string refused = entry(c) + "NOTIFY imsi_unlock_status 1";
+    const Story stories[] = {
+        {"subset lock", "OK|OK", removal("PU", "0", c),
+         "6 mdm_ATcmd_buf is AT+CPIN=\"12345678\"\n|6 sim is complete is\n|"
+         "6  mdm_ATcmd_buf is AT+CLCK=\"PU\",0,\"12345678\"\n",
+         c, 2},
+        {"SIM lock", "OK|OK", removal("PS", "0", c), "", c, 5},
+        {"blocked kind", "OK|OK", removal("PN", "0", c), "", c, 43},
+        {"removal ERROR", "OK|ERROR", removal("PN", "0", c), kErrorLog, c, 1},
+        {"removal refused", "OK|+CME ERROR: 16", removal("PN", "1", c), "", c, 1},
+        {"removal no answer", "OK|", removal("PN", "", c), "", c, 1},
+        {"code refused", "+CME ERROR: incorrect password", refused,
+         "6 result_e is 1\n|0 cpin unlock fail!\n", c, 2},
+        {"code ERROR", "ERROR", refused, kErrorLog, c, 2},
+        {"code no answer", "", refused, "", c, 2},
+        {"longest code", "OK|OK", removal("PN", "0", longest), "", longest, 1},
+        {"code one too long", "OK|OK", "", "0 unlock code refused", longest + "1", 1},
+        {"quote", "OK|OK", "", "0 unlock code refused", "12\"45", 1},
+        {"control character", "OK|OK", "", "0 unlock code refused", "\x1b", 1},
     };
-    const Payload p = Payload().text(msg::net_unlock::kCode, "12345678");
-    for (const UnlockCase& c : cases) {
-        mdm_lock_type = c.lock_type;
-        expect_story(c.story, [&] { orv_quorl_mdm_net_unlock(p.data()); });
-        EXPECT_TRUE(fake().echoes.empty()) << c.story.name;
+    for (const Story& s : stories) {
+        mdm_lock_type = static_cast<std::int32_t>(s.arg);
+        const Payload p = Payload().text(msg::net_unlock::kCode, s.input);
+        expect_story(s, [&] { orv_quorl_mdm_net_unlock(p.data()); });
+        EXPECT_TRUE(fake().echoes.empty()) << s.name;
     }
-}
-
-TEST(NetUnlock, CodeLengthAndCharacters) {
-    mdm_lock_type = 1;
-    // 110 characters with the 17 of the longest frame fill the command buffer exactly.
-    const std::string longest(110, '1');
-    fake::reset();
-    fake().answers = {kOk, kOk};
-    orv_quorl_mdm_net_unlock(Payload().text(msg::net_unlock::kCode, longest).data());
-    EXPECT_EQ(fake().commands, (Lines{"AT+CPIN=\"" + longest + "\"",
-                                      std::string(kNetworkUnlockCommand) + longest + "\""}));
-
-    const std::string refused[] = {std::string(111, '1'), std::string(1000, '1'), "12\"45",
-                                   "12\r\n45", "\x1b"};
-    for (const std::string& code : refused) {
-        fake::reset();
-        fake().answers = {kOk, kOk};
-        orv_quorl_mdm_net_unlock(Payload().text(msg::net_unlock::kCode, code).data());
-        EXPECT_TRUE(fake().timeline.empty()) << code.size();
-        const Lines logs = fake().log_texts();
-        EXPECT_TRUE(std::any_of(logs.begin(), logs.end(), [](const std::string& l) {
-            return l.starts_with("0 unlock code refused");
-        })) << code.size();
-    }
-
     fake::reset();
     orv_quorl_mdm_net_unlock(nullptr);
     EXPECT_TRUE(fake().timeline.empty());
