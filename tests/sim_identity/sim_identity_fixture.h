@@ -1,6 +1,7 @@
-// Shared pieces of the SIM identity tests: a fixture that resets the recording platform and the
-// language flag, and helpers that put the kept ICCID and IMSI in a known state. Those texts live
-// for the whole process, so every test establishes the state it relies on itself.
+// Shared pieces of the SIM identity tests: compact scripted stories over the recording platform
+// (answers, expected timeline and log lines as strings with '|' between entries), and a helper
+// that puts the kept ICCID and IMSI in a known state. Those texts live for the whole process, so
+// every test establishes them itself.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,48 +20,83 @@ namespace orv::sim_identity::testing {
 using fake::fake;
 using fake::Lines;
 
+// "a|b|c" -> {"a", "b", "c"}; "" -> {}.
+inline Lines split(std::string_view s) {
+    Lines out;
+    while (!s.empty()) {
+        const std::size_t bar = std::min(s.find('|'), s.size());
+        out.emplace_back(s.substr(0, bar));
+        s.remove_prefix(std::min(bar + 1, s.size()));
+    }
+    return out;
+}
+
+// One answer per entry: "" none, "TIMEOUT" and text starting with CR LF as they are, "OK",
+// "ERROR" and "+CME ..." as a bare final line, anything else as an information line and OK.
+inline std::vector<std::string> answers(std::string_view s) {
+    std::vector<std::string> out;
+    for (const std::string& a : split(s)) {
+        const bool raw = a.empty() || a == "TIMEOUT" || a.starts_with("\r\n");
+        const bool final = a == "OK" || a == "ERROR" || a.starts_with("+CME");
+        out.push_back(raw ? a : final ? fake::final_line(a) : fake::info_ok(a));
+    }
+    return out;
+}
+
+// One row: answers in; timeline and "LEVEL text" log lines that must appear out. `input` and
+// `arg` are what a table needs beyond that.
+struct Story {
+    const char* name;
+    std::string answers;
+    std::string timeline;
+    std::string logs;
+    std::string input = {};
+    int arg = 0;
+
+    std::string field(std::size_t i) const {
+        const Lines f = split(input);
+        return i < f.size() ? f[i] : "";
+    }
+};
+
+// Resets the platform, scripts the answers, runs `handler` and checks the story. The timeline is
+// compared as '|'-joined text, so an entry may hold '|' itself (the APN record does).
+template <typename Run>
+void expect_story(const Story& s, Run run) {
+    fake::reset();
+    const std::vector<std::string> in = answers(s.answers);
+    fake().answers.assign(in.begin(), in.end());
+    run();
+    std::string timeline;
+    for (const std::string& entry : fake().timeline) {
+        timeline += (timeline.empty() ? "" : "|") + entry;
+    }
+    EXPECT_EQ(split(timeline), split(s.timeline)) << s.name;
+    const Lines logs = fake().log_texts();
+    for (const std::string& want : split(s.logs)) {
+        EXPECT_NE(std::find(logs.begin(), logs.end(), want), logs.end())
+            << s.name << ": missing log \"" << want << "\"";
+    }
+}
+
 // The EF ICCID answer with `quoted` between the quotes, as this modem writes it.
-inline std::string iccid_answer(std::string_view quoted) {
-    return fake::info_ok("+CRSM: 144, 0,\"" + std::string(quoted) + "\"");
+inline std::string crsm(std::string_view quoted) {
+    return "+CRSM: 144, 0,\"" + std::string(quoted) + "\"";
 }
 
 // A 20-digit ICCID as the SIM stores it, and as it is published.
 inline constexpr std::string_view kStoredIccid = "984421436587092143F5";
 inline constexpr std::string_view kIccid = "8944123456789012345F";
 
-// Makes the kept ICCID the swap of `quoted` (flag off), then clears the records.
-inline void keep_iccid(std::string_view quoted) {
+// Makes the kept ICCID the swap of `quoted` and the kept IMSI `imsi` (the flag off), then resets
+// the platform.
+inline void keep(std::string_view quoted, std::string_view imsi) {
     fake::reset();
     core::orv_auto_set_language = 0;
-    fake().answers = {iccid_answer(quoted)};
+    fake().answers = {fake::info_ok(crsm(quoted)), fake::info_ok(imsi)};
     orv_quorl_mdm_get_iccid(nullptr);
-    fake::reset();
-}
-
-// Makes the kept IMSI `imsi` (an empty text too), then clears the records.
-inline void keep_imsi(std::string_view imsi) {
-    fake::reset();
-    fake().answers = {fake::info_ok(imsi)};
     orv_quorl_mdm_get_imsi(nullptr);
     fake::reset();
 }
-
-// Every line of `want` is among the logged lines ("LEVEL text").
-inline void expect_logged(const Lines& want, const std::string& context) {
-    const Lines logs = fake().log_texts();
-    for (const std::string& w : want) {
-        EXPECT_NE(std::find(logs.begin(), logs.end(), w), logs.end())
-            << context << ": missing log \"" << w << "\"";
-    }
-}
-
-class SimIdentityTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        fake::reset();
-        core::orv_auto_set_language = 0;
-    }
-    void TearDown() override { core::orv_auto_set_language = 0; }
-};
 
 }  // namespace orv::sim_identity::testing
