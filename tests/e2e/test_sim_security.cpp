@@ -118,6 +118,7 @@ TEST(SimSecurity, NetworkLockOpensWithItsControlKey) {
     ASSERT_EQ(rig.send_tool({"GET_PIN_STATUS"}), 0);
     EXPECT_EQ(rig.wait_notes(4).back(), R"(pin_status kind=0 state="READY")");
 
+    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 12; }));
     const Lines j = rig.journal();
     EXPECT_EQ(
         Lines(j.begin() + 3, j.end()),
