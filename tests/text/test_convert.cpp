@@ -114,7 +114,7 @@ TEST(Convert, Converters) {
         {"GSM to a kind without conversion", Fn::Charset, "A", GSM7, 2, 19, nullptr},
         {"cut, 8-bit", Fn::Charset, "ABCDEFGHIJKLMNOPQRSTUVWXY", GSM7, BIT8, 19,
          "ABCDEFGHIJKLMNOPQRS"},
-        {"cut, hex", Fn::Charset, "ABCDEFGHIJKL", GSM7, HEX, 19, "414243444546474849"},
+        {"cut, hex (even limit)", Fn::Charset, "ABCDEFGHIJKL", GSM7, HEX, 20, "414243444546474849"},
         {"8-bit to hex: (L-1)/2 bytes", Fn::Charset, "\0\x0A\xFF\x01"s, BIT8, HEX, 7, "000AFF"},
         {"limit 0", Fn::Charset, "AB", GSM7, BIT8, 0, ""},
         {"GSM: Greek, escape pair", Fn::GsmUcs2, "\x10\x1B(A", GSM7, HEX, 40, "0394007B0041"},
