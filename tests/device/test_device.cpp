@@ -216,25 +216,19 @@ TEST(Battery, ReadingsPublishedAndShown) {
         {"level too wide", readings(1, INT_MIN, 57, 1), -1, queried(4) + "|PWM close",
          "0 [error] battery level -2147483648 does not fit its text\n"},
     };
+    // Only the first request after start waits, whatever its outcome.
+    orv_batt_rearm_first_query();
+    fake::reset();
+    fake().pwm_opens = false;
+    orv_quorl_mdm_get_batt_info(nullptr);
+    EXPECT_EQ(fake().timeline, lines("SLEEP 7|PWM open"));
     for (const auto& c : cases) {
-        orv_quorl_mdm_get_batt_info(nullptr);  // uses up the wait of the first request
         fake::reset();
         fake().pwm_opens = !c.values.empty();
         fake().pwm_values = c.values;
         EXPECT_EQ(orv_quorl_mdm_get_batt_info(nullptr), c.result) << c.name;
         EXPECT_EQ(fake().timeline, lines(c.timeline)) << c.name;
         expect_logged(c.log, c.name);
-    }
-}
-
-// Only the first request after start waits, whatever its outcome.
-TEST(Battery, OnlyTheFirstRequestWaits) {
-    orv_batt_rearm_first_query();
-    for (const char* want : {"SLEEP 7|PWM open", "PWM open", "PWM open"}) {
-        fake::reset();
-        fake().pwm_opens = false;
-        orv_quorl_mdm_get_batt_info(nullptr);
-        EXPECT_EQ(fake().timeline, lines(want));
     }
 }
 
