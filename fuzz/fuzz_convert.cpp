@@ -7,7 +7,8 @@
 //               3 orv_convert_charset, 4 orv_gsm7_char_to_bit8 over a text, 5 orv_gsm7_to_ucs2,
 //               6 orv_bit8_to_ucs2
 //   byte 1, 2   source and destination kind (modulo 10, so that 8 and 9 test the refusal)
-//   bytes 3-4   the limit L, little-endian (the radix for orv_utoa)
+//   bytes 3-4   the limit L, little-endian (the radix for orv_utoa; for orv_hex_to_bytes the
+//               number of characters added to the source text)
 //   bytes 5-8   the value for orv_utoa, little-endian
 //   the rest    the source bytes
 // Missing header bytes read as zero.
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "fuzz/fuzz_input.h"
@@ -115,13 +117,25 @@ int loose_value(unsigned char c) {
     return c >= '0' && c <= '9' ? c - '0' : c - 55;
 }
 
-void hex_to_bytes(const Input& in) {
-    const auto src = text_block(in.source);
-    const char* text = reinterpret_cast<const char*>(src.get());
-    const std::size_t length = text_length(text);
-    if (length > 60000) {
-        return;  // beyond the 16-bit positions; the fuzzer's inputs never get there
+// The hexadecimal text of orv_hex_to_bytes: the source bytes up to their first zero byte, made
+// longer by the limit field's count of characters (the source repeated, or '0's), so that texts
+// past the reader's 16-bit positions are reached with short inputs.
+std::string long_text(const Input& in) {
+    const std::string_view head = in.source.substr(0, in.source.find('\0'));
+    std::string text(head);
+    for (std::size_t i = 0; i < in.limit; ++i) {
+        text.push_back(head.empty() ? '0' : head[i % head.size()]);
     }
+    return text;
+}
+
+void hex_to_bytes(const Input& in) {
+    const std::string whole = long_text(in);
+    const auto src = text_block(whole);
+    const char* text = reinterpret_cast<const char*>(src.get());
+    // The reader's promise: at most 65534 characters read, one byte written per pair.
+    constexpr std::size_t kMaxRead = 65534;
+    const std::size_t length = std::min(whole.size(), kMaxRead);
     const std::size_t bytes = (length + 1) / 2;
     auto dest = std::make_unique<unsigned char[]>(bytes);
     tx::orv_hex_to_bytes(text, dest.get());

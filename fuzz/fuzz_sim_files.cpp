@@ -73,7 +73,9 @@ void efad(const std::vector<std::string>& lines, unsigned field) {
     const int r = si::get_field_from_end(exact.get(), line.size(), field,
                                          std::span<char>(out.get(), kFieldOut), ',');
     check(r == 0 || r == 1 || r == 2, "field reader result is 0, 1 or 2");
-    check(r != 0 || out[0] == ',', "a field begins with its delimiter");
+    // A field begins with its delimiter; a delimiter that is the text's last character gives an
+    // empty field.
+    check(r != 0 || out[0] == ',' || out[0] == '\0', "a field begins with its delimiter");
 
     constexpr std::size_t kDigits = 8;
     auto digits = std::make_unique<char[]>(kDigits + 1);

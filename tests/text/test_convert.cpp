@@ -86,6 +86,20 @@ TEST(Convert, TerminatedHexToBytes) {
     EXPECT_EQ(dest[0], 1);
 }
 
+// A text longer than the reader's 16-bit positions: it reads 65534 characters and writes the
+// 32767 bytes its contract promises, not one more (the byte after them keeps its canary).
+TEST(Convert, TerminatedHexToBytesStopsAtItsPositionLimit) {
+    constexpr std::size_t kPromisedBytes = 32767;
+    for (const std::size_t length :
+         {std::size_t{65534}, std::size_t{65535}, std::size_t{65536}, std::size_t{70000}}) {
+        const std::string src(length, 'A');
+        std::vector<unsigned char> dest(kPromisedBytes + 1, kCanary);
+        orv_hex_to_bytes(src.c_str(), dest.data());
+        EXPECT_EQ(dest[kPromisedBytes - 1], 0xAA) << length;
+        EXPECT_EQ(dest[kPromisedBytes], static_cast<unsigned char>(kCanary)) << length;
+    }
+}
+
 TEST(Convert, CountedHexToSimBytes) {
     struct Row {
         const char* name;
