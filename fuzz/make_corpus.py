@@ -180,6 +180,8 @@ def main():
         "long_line": (0, "AT+CRSM=176,28486,0,0,17",
                       [b"\r\n+CRSM: 144, 0,\"" + b"41" * 200 + b"\"\r\n\r\nOK\r\n"]),
         "empty": (0, "AT+CPIN?", [b""]),
+        "past_record": (0, "AT+CRSM=176,28486,0,0,17",
+                        [b"\r\n+CRSM: 144, 0,\"" + b"0" * 10300 + b"\"\r\n\r\nOK\r\n"]),
     }
     for name, (bits, command, answers) in exchange.items():
         write("at_exchange", name, bytes([bits]) + SEP.join([command.encode()] + answers))
