@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ clang make pkg-config   # compilers and build
+  clang-14 libclang-rt-14-dev       # fuzzing: clang 14 and its libFuzzer and sanitizer runtimes
   libsqlite3-dev sqlite3            # parameter store and device database
   libgtest-dev libgmock-dev         # tests
   libtomlplusplus-dev               # virtual modem profiles (development machine only)

@@ -175,10 +175,13 @@ void orv_hex_to_bytes(const char* src, unsigned char* dest) {
     if (src == nullptr || dest == nullptr) {
         return;
     }
-    // Positions count in 16 bits; the reader stops before its source position would wrap.
+    // Positions count in 16 bits: the reader takes pairs while its source position is below
+    // 65534, so it reads at most 65534 characters, writes at most 32767 bytes, and its position
+    // never wraps.
+    constexpr std::uint16_t kReadLimit = 0xFFFE;
     std::uint16_t in = 0;
     std::uint16_t out = 0;
-    while (src[in] != '\0') {
+    while (in < kReadLimit && src[in] != '\0') {
         const int high = loose_hex_value(static_cast<unsigned char>(src[in]));
         const char second = src[in + 1];
         if (second == '\0') {
@@ -188,9 +191,6 @@ void orv_hex_to_bytes(const char* src, unsigned char* dest) {
         }
         const int low = loose_hex_value(static_cast<unsigned char>(second));
         dest[out++] = static_cast<unsigned char>((high * 16 + low) & 0xFF);
-        if (in >= 0xFFFE) {
-            return;
-        }
         in = static_cast<std::uint16_t>(in + 2);
     }
 }

@@ -21,7 +21,8 @@ char* orv_utoa(std::uint32_t value, char* dest, std::uint16_t radix);
 // Zero-terminated hexadecimal text to bytes, one byte per pair, no terminator written. '0'-'9'
 // count as digits, every other character as an upper-case letter (code - 55). A lone last digit
 // (odd length) yields one more byte, read as if a '0' followed it; nothing past the terminator is
-// read. The source position counts in 16 bits: at most 65534 characters are read.
+// read. The source position counts in 16 bits: at most 65534 characters are read and at most
+// 32767 bytes written.
 void orv_hex_to_bytes(const char* src, unsigned char* dest);
 
 // `length` hexadecimal characters to bytes, then two 0xFF filler bytes: `dest` must hold
