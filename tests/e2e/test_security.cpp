@@ -81,6 +81,8 @@ TEST(Security, CodesThatWouldBreakTheirCommandNeverReachTheModem) {
     }
     ASSERT_EQ(rig.send_tool({"GET_PIN_STATUS"}), 0);
     ASSERT_EQ(rig.wait_notes(1).size(), 1u);
+    // The notification comes between the state query and the counters' read.
+    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 5; }));
     const Lines j = rig.journal();
     EXPECT_EQ(Lines(j.begin() + 3, j.end()), (Lines{"AT+CPIN?", "AT+EPINC"}));
     std::size_t refused = 0;
