@@ -28,7 +28,8 @@ const char* get(const PathVar& var);
 // Writes "<dir>/<name>" into `out`; false when it does not fit (out is then empty).
 bool join(char* out, std::size_t size, const char* dir, const char* name);
 
-// Creates `dir` and any missing parents with mode 0750. True when the folder exists afterwards.
+// Creates `dir` and any missing parents with mode 0750 (whatever the umask; a folder that exists
+// keeps its mode). True when the folder exists afterwards.
 bool make_dirs(const char* dir);
 
 // Creates the folder that holds `file_path`.

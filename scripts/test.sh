@@ -11,6 +11,15 @@ cmake --build build -j2
 status=0
 ctest --test-dir build --output-on-failure -j2 || status=$?
 
+# The same suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer in
+# build-asan/: any overrun, use after free, leak (LeakSanitizer) or undefined behaviour in the
+# daemon, the tools or the tests stops the process that hit it and fails its test.
+export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:abort_on_error=0
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORV_SANITIZE=ON
+cmake --build build-asan -j2
+ctest --test-dir build-asan --output-on-failure -j2 || status=$?
+
 # Fuzzing: builds the libFuzzer targets with clang in build-fuzz/ and runs each for 15 s on its
 # corpus and regression inputs (about 2.5 minutes with the build); any crash fails the run.
 bash scripts/fuzz.sh 15 || status=$?

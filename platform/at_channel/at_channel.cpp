@@ -240,10 +240,12 @@ bool ensure_open(std::int64_t deadline) {
     return g_fd >= 0;
 }
 
-// Reads and drops whatever is already waiting. False when the port has hung up or failed.
-bool discard_waiting() {
+// Reads and drops whatever is already waiting. False when the port has hung up or failed. A
+// line that never stops sending cannot hold the command back past its deadline: the discarding
+// ends there and the command goes out (its answer then waits for the deadline like any other).
+bool discard_waiting(std::int64_t deadline) {
     char scratch[512];
-    for (;;) {
+    while (now_ns() < deadline) {
         pollfd p{g_fd, POLLIN, 0};
         const int rc = poll(&p, 1, 0);
         if (rc < 0) {
@@ -267,6 +269,7 @@ bool discard_waiting() {
         }
         return false;  // end of stream or error
     }
+    return true;
 }
 
 Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
@@ -488,9 +491,9 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
     if (!ensure_open(deadline)) {
         return finish_empty(res);
     }
-    if (!discard_waiting()) {
+    if (!discard_waiting(deadline)) {
         close_port();
-        if (!ensure_open(deadline) || !discard_waiting()) {
+        if (!ensure_open(deadline) || !discard_waiting(deadline)) {
             close_port();
             return finish_empty(res);
         }

@@ -56,11 +56,15 @@ extern "C" int orv_init_msg(const char* name, int* handle) {
         return -1;
     }
     const auto* sa = reinterpret_cast<const sockaddr*>(&addr);
+    // The socket file is born 0660 (bind applies the umask to 0777): no moment in which others
+    // could connect before the chmod below settles the mode whatever the umask was.
+    const mode_t saved_umask = umask(0117);
     int rc = bind(fd, sa, sizeof addr);
     if (rc != 0 && errno == EADDRINUSE && is_stale_socket(addr)) {
         unlink(addr.sun_path);
         rc = bind(fd, sa, sizeof addr);
     }
+    umask(saved_umask);
     if (rc != 0 || chmod(addr.sun_path, 0660) != 0) {
         close(fd);
         return -1;

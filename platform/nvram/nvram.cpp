@@ -10,6 +10,12 @@
 //   program with the same table and its own tables or triggers is used as it is: the table is
 //   only created when missing, and a write is an upsert, so triggers see an insert or an update.
 // - When the file cannot be opened every call fails with -1, and the next call tries again.
+// - A call that fails for any reason but a busy lock (disk full, file made read-only, replaced
+//   or damaged) closes the connection after it, so the next call opens the file afresh and
+//   works again as soon as the cause is gone: SQLite would otherwise keep a connection that
+//   fell back to read-only, or an open handle on a file that was replaced.
+// - Each failure is logged as one line in ORV_LOG_DIR/orv_nvram.log (the library's own log; the
+//   callers do not look at the result).
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -19,6 +25,7 @@
 #include <cstring>
 
 #include "platform/nvram/nvram_internal.h"
+#include "platform/orv_log.h"
 #include "platform/orv_nvram.h"
 #include "platform/orv_paths.h"
 
@@ -26,6 +33,8 @@ namespace orv::nvram {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
+constexpr const char* kLogName = "orv_nvram.log";
+constexpr const char* kLogModule = "orv_nvram";
 
 constexpr const char* kSetup =
     "PRAGMA journal_mode=WAL;"
@@ -54,6 +63,18 @@ bool prepare(const char* sql, sqlite3_stmt** stmt) {
     return sqlite3_prepare_v3(g_db, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr) == SQLITE_OK;
 }
 
+// Logs a failed call with SQLite's reason (the name is the caller's: an argument, never the
+// format) and closes the connection unless the store was only busy.
+void fail(int line, const char* what, const char* name, int rc) {
+    const char* reason = g_db != nullptr ? sqlite3_errmsg(g_db) : sqlite3_errstr(rc);
+    orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, line, "%s %.64s failed: %s (%d)\n",
+                      what, name != nullptr ? name : "", reason, rc);
+    const int primary = rc & 0xff;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) {
+        close_db();
+    }
+}
+
 bool ensure_open() {
     if (g_db != nullptr) {
         return true;
@@ -61,6 +82,8 @@ bool ensure_open() {
     const char* path = paths::get(paths::kNvram);
     const std::size_t len = std::strlen(path);
     if (len == 0 || len >= sizeof g_path || !paths::make_parent_dirs(path)) {
+        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, __LINE__,
+                          "store path %.200s is not usable\n", path);
         return false;
     }
     std::memcpy(g_path, path, len + 1);
@@ -72,14 +95,23 @@ bool ensure_open() {
         close(created);
     }
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(path, &g_db, flags, nullptr) != SQLITE_OK) {
-        close_db();
+    int rc = sqlite3_open_v2(path, &g_db, flags, nullptr);
+    if (rc != SQLITE_OK) {
+        fail(__LINE__, "open of", path, rc);
         return false;
     }
     sqlite3_busy_timeout(g_db, kBusyTimeoutMs);
-    if (sqlite3_exec(g_db, kSetup, nullptr, nullptr, nullptr) != SQLITE_OK ||
-        !prepare(kUpsert, &g_upsert) || !prepare(kSelect, &g_select)) {
-        close_db();
+    rc = sqlite3_exec(g_db, kSetup, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK && !prepare(kUpsert, &g_upsert)) {
+        rc = sqlite3_errcode(g_db);
+    }
+    if (rc == SQLITE_OK && !prepare(kSelect, &g_select)) {
+        rc = sqlite3_errcode(g_db);
+    }
+    if (rc != SQLITE_OK) {
+        const int reason = rc;
+        fail(__LINE__, "set-up of", path, reason);
+        close_db();  // also when only busy: the next call sets up afresh
         return false;
     }
     return true;
@@ -133,7 +165,11 @@ extern "C" int orv_nvconfig_write(const char* name, const void* value, int len) 
     }
     sqlite3_reset(g_upsert);
     sqlite3_clear_bindings(g_upsert);
-    return rc == SQLITE_DONE ? 0 : -1;
+    if (rc != SQLITE_DONE) {
+        fail(__LINE__, "write of", name, rc);
+        return -1;
+    }
+    return 0;
 }
 
 extern "C" int orv_nvconfig_read(const char* name, void* buf, int size) {
@@ -141,8 +177,11 @@ extern "C" int orv_nvconfig_read(const char* name, void* buf, int size) {
         return -1;
     }
     int result = -1;
-    if (sqlite3_bind_text(g_select, 1, name, -1, SQLITE_STATIC) == SQLITE_OK &&
-        sqlite3_step(g_select) == SQLITE_ROW) {
+    int rc = sqlite3_bind_text(g_select, 1, name, -1, SQLITE_STATIC);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(g_select);
+    }
+    if (rc == SQLITE_ROW) {
         // column_blob before column_bytes: the length then belongs to the blob form, also for a
         // value another program stored as text.
         const void* stored = sqlite3_column_blob(g_select, 0);
@@ -155,6 +194,9 @@ extern "C" int orv_nvconfig_read(const char* name, void* buf, int size) {
     }
     sqlite3_reset(g_select);
     sqlite3_clear_bindings(g_select);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        fail(__LINE__, "read of", name, rc);  // a name never written is not a failure
+    }
     return result;
 }
 
@@ -167,7 +209,13 @@ extern "C" int orv_nvconfig_save(void) {
     const int rc =
         sqlite3_wal_checkpoint_v2(g_db, nullptr, SQLITE_CHECKPOINT_FULL, nullptr, nullptr);
     if (rc != SQLITE_OK) {
+        fail(__LINE__, "commit of", "the store", rc);
         return -1;
     }
-    return sync_folder() ? 0 : -1;
+    if (!sync_folder()) {
+        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, __LINE__,
+                          "commit: the store's folder could not be synced\n");
+        return -1;
+    }
+    return 0;
 }

@@ -36,7 +36,9 @@ bool make_dirs(const char* dir) {
         if (path[i] == '/' || path[i] == '\0') {
             const char saved = path[i];
             path[i] = '\0';
-            if (mkdir(path, 0750) != 0 && errno != EEXIST) {
+            if (mkdir(path, 0750) == 0) {
+                chmod(path, 0750);  // a folder made here is 0750 whatever the umask
+            } else if (errno != EEXIST) {
                 return false;
             }
             path[i] = saved;

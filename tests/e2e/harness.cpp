@@ -3,6 +3,7 @@
 #include "tools/client/orv_client.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -24,9 +25,17 @@ namespace orv::e2e {
 namespace {
 
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-            const std::string& out_file) {
+            const std::string& out_file, const std::function<void()>& setup = {},
+            bool unprivileged = false) {
     const pid_t pid = fork();
     if (pid == 0) {
+        if (setup) {
+            setup();
+        }
+        if (unprivileged && (setgroups(0, nullptr) != 0 || setgid(kUnprivilegedId) != 0 ||
+                             setuid(kUnprivilegedId) != 0)) {
+            _exit(126);
+        }
         const int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (out >= 0) {
             dup2(out, 1);
@@ -68,6 +77,15 @@ sockaddr_un unix_address(const std::string& path) {
     a.sun_family = AF_UNIX;
     std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
     return a;
+}
+
+// True when a datagram socket at `path` has a receiver (a connect is accepted).
+bool accepts(const std::string& path) {
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un a = unix_address(path);
+    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    close(fd);
+    return ok;
 }
 
 bool exists(const std::string& path) {
@@ -131,29 +149,75 @@ void Rig::write_factory_item(int id, const std::string& bytes) {
 }
 
 void Rig::start_modem(const ModemOptions& options) {
-    std::vector<std::string> argv = {
-        bin_path("orv_modem_sim"), "--pty",     "--link",         path("modem"), "--journal",
-        path("journal"),           "--control", path("modem.ctl")};
+    std::vector<std::string> argv = {bin_path("orv_modem_sim"), "--journal", path("journal"),
+                                     "--control", path("modem.ctl")};
+    if (options.tcp_port >= 0) {
+        argv.insert(argv.end(), {"--listen", "tcp:127.0.0.1:" + std::to_string(options.tcp_port)});
+    } else {
+        argv.insert(argv.end(), {"--pty", "--link", path("modem")});
+    }
     if (!options.profile.empty()) {
         std::ofstream(path("profile.toml")) << options.profile;
         argv.insert(argv.end(), {"--profile", path("profile.toml")});
     }
     argv.insert(argv.end(), options.args.begin(), options.args.end());
-    modem_pid_ = spawn(argv, {}, path("modem.out"));
-    if (!wait_for([&] { return exists(path("modem")) && exists(path("modem.ctl")); }, 10s)) {
+    // A fresh output file, so that the port printed is this modem's.
+    unlink(path("modem.out").c_str());
+    modem_pid_ = spawn(argv, {}, path("modem.out"), child_setup_, unprivileged_);
+    modem_port_ = -1;
+    const bool up = wait_for(
+        [&] {
+            if (!exists(path("modem.ctl"))) {
+                return false;
+            }
+            if (options.tcp_port < 0) {
+                return exists(path("modem"));
+            }
+            for (const std::string& line : read_lines(path("modem.out"))) {
+                const std::size_t colon = line.rfind(':');
+                if (line.rfind("tcp: ", 0) == 0 && colon != std::string::npos) {
+                    modem_port_ = std::atoi(line.c_str() + colon + 1);
+                    return true;
+                }
+            }
+            return false;
+        },
+        10s);
+    if (!up) {
         throw std::runtime_error("the virtual modem did not come up");
     }
 }
 
+void Rig::stop_modem() {
+    stop(modem_pid_);
+}
+
+std::string Rig::modem_address() const {
+    return modem_port_ >= 0 ? "tcp:127.0.0.1:" + std::to_string(modem_port_) : path("modem");
+}
+
+void Rig::run_unprivileged() {
+    if (geteuid() != 0) {
+        return;
+    }
+    unprivileged_ = true;
+    std::system(("chown -R " + std::to_string(kUnprivilegedId) + ":" +
+                 std::to_string(kUnprivilegedId) + " '" + dir_ + "'")
+                    .c_str());
+}
+
 void Rig::start_daemon(const std::vector<std::string>& env) {
     std::vector<std::string> full = {
-        "ORV_RUN_DIR=" + path("run"),    "ORV_MODEM=" + path("modem"),
+        "ORV_RUN_DIR=" + path("run"),    "ORV_MODEM=" + modem_address(),
         "ORV_NVRAM=" + path("nvram.db"), "ORV_FACTORY_DIR=" + path("factory"),
         "ORV_LOG_DIR=" + path("log"),    "ORV_DEVICE_DB=" + bin_path("device.db"),
         "ORV_AT_WAIT_SCALE=0.05"};
     full.insert(full.end(), env.begin(), env.end());
-    daemon_pid_ = spawn({bin_path("orv_mdm")}, full, path("daemon.out"));
-    if (!wait_for([&] { return exists(path("run/orv_mdm_path")); }, 10s)) {
+    daemon_pid_ =
+        spawn({bin_path(daemon_binary_)}, full, path("daemon.out"), child_setup_, unprivileged_);
+    // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.
+    if (!wait_for([&] { return accepts(path("run/orv_mdm_path")) || !daemon_running(); }, 10s) ||
+        !daemon_running()) {
         throw std::runtime_error("the daemon did not create its socket");
     }
 }
@@ -171,6 +235,26 @@ int Rig::run_second_daemon() {
 
 void Rig::stop_daemon() {
     stop(daemon_pid_);
+}
+
+void Rig::kill_daemon(int sig) {
+    if (daemon_pid_ > 0) {
+        kill(daemon_pid_, sig);
+        waitpid(daemon_pid_, nullptr, 0);
+        daemon_pid_ = -1;
+    }
+}
+
+long Rig::daemon_rss_kib() const {
+    if (daemon_pid_ <= 0) {
+        return -1;
+    }
+    for (const std::string& line : read_lines("/proc/" + std::to_string(daemon_pid_) + "/status")) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::atol(line.c_str() + 6);
+        }
+    }
+    return -1;
 }
 
 bool Rig::daemon_running() {

@@ -19,6 +19,8 @@ using namespace std::chrono_literals;
 struct ModemOptions {
     std::string profile;            // TOML text; empty: the modem's built-in default
     std::vector<std::string> args;  // further command-line options
+    // Listen on this TCP port of 127.0.0.1 instead of a pty (0: a free port); -1: a pty.
+    int tcp_port = -1;
 };
 
 class Rig {
@@ -35,12 +37,33 @@ class Rig {
     void write_factory_item(int id, const std::string& bytes);
 
     void start_modem(const ModemOptions& options = {});
+    // Ends the virtual modem (its --link and control socket go away with it).
+    void stop_modem();
+    // The TCP port of a modem started with tcp_port, else -1.
+    int modem_port() const { return modem_port_; }
+    // What the daemon is given as ORV_MODEM: the pty link or "tcp:127.0.0.1:PORT".
+    std::string modem_address() const;
+
+    // Runs `fn` in the daemon's and the modem's processes just before they exec (limits,
+    // signal dispositions). Set before starting them.
+    // The daemon's executable in the build folder ("orv_mdm" unless changed).
+    void set_daemon_binary(const std::string& name) { daemon_binary_ = name; }
+    void set_child_setup(std::function<void()> fn) { child_setup_ = std::move(fn); }
+    // When the tests run as root: hands the rig's folder to an unprivileged user and runs the
+    // daemon and the modem as that user, so that file modes bind them as they bind a daemon in
+    // service. No effect for a test run as an ordinary user. Call before starting them.
+    void run_unprivileged();
     // Starts the daemon and waits until its request socket exists. Extra environment as NAME=VALUE.
     void start_daemon(const std::vector<std::string>& env = {});
     // Runs a second daemon in the same folders and returns its exit status.
     int run_second_daemon();
     void stop_daemon();
     bool daemon_running();
+    pid_t daemon_pid() const { return daemon_pid_; }
+    // Kills the daemon with `sig` (SIGKILL by default) and reaps it.
+    void kill_daemon(int sig = 9);
+    // Resident memory of the daemon in KiB (VmRSS), -1 when it cannot be read.
+    long daemon_rss_kib() const;
 
     // Sends one request datagram (identifier then payload) to the daemon.
     void send(std::uint32_t id, const std::string& payload = {});
@@ -77,6 +100,10 @@ class Rig {
 
   private:
     std::string dir_;
+    int modem_port_ = -1;
+    bool unprivileged_ = false;
+    std::string daemon_binary_ = "orv_mdm";
+    std::function<void()> child_setup_;
     pid_t modem_pid_ = -1;
     pid_t daemon_pid_ = -1;
     int mc_fd_ = -1;
@@ -84,6 +111,8 @@ class Rig {
 };
 
 std::string bin_path(const std::string& name);
+// The user and group that run_unprivileged() hands the rig to.
+inline constexpr unsigned kUnprivilegedId = 65534;
 std::string le32(std::uint32_t v);
 
 }  // namespace orv::e2e
