@@ -90,6 +90,8 @@ TEST(SimSecurity, BadCodesAreRefusedBeforeTheModemSeesThem) {
     ASSERT_EQ(rig.send_tool({"NET_UNLOCK", "--code", std::string(200, '7')}), 0);
     ASSERT_EQ(rig.send_tool({"GET_PIN_STATUS"}), 0);
     ASSERT_TRUE(rig.wait_notes(1).size() == 1);
+    // The counters are read after the notification has gone out.
+    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 5; }));
     const Lines j = rig.journal();
     EXPECT_EQ(Lines(j.begin() + 3, j.end()), (Lines{"AT+CPIN?", "AT+EPINC"}));
     EXPECT_EQ(rig.store("pin_puk_at_wait"), std::nullopt);
