@@ -504,9 +504,19 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
     const bool has_cr =
         !command.empty() && (command.back() == '\r' ||
                              (command.size() >= 2 && command.substr(command.size() - 2) == "\r\n"));
-    Io io = write_all(cmd, cmd_len, deadline);
-    if (io == Io::kOk && !has_cr) {
-        io = write_all("\r", 1, deadline);
+    // The command and its CR go out in one write, so the modem wakes once for the line; a
+    // command longer than the line buffer goes out in two.
+    char line[512];
+    Io io;
+    if (!has_cr && cmd_len < sizeof line) {
+        std::memcpy(line, cmd, cmd_len);
+        line[cmd_len] = '\r';
+        io = write_all(line, cmd_len + 1, deadline);
+    } else {
+        io = write_all(cmd, cmd_len, deadline);
+        if (io == Io::kOk && !has_cr) {
+            io = write_all("\r", 1, deadline);
+        }
     }
     if (io == Io::kFailed) {
         close_port();

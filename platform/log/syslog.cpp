@@ -1,7 +1,10 @@
 // System log: one line per call, appended to ORV_LOG_DIR/<log name> with a single write(), so
-// lines of several processes never interleave inside a line. The file is opened for each line:
-// nothing is cached, a file moved away by rotation (ours or an outside tool's) is followed at
-// once, and a folder that cannot be written costs one failed open and nothing else.
+// lines of several processes never interleave inside a line. The descriptor of a regular log
+// file is kept between lines, and before each line one stat() of the path checks that the path
+// still names that file: a file moved away or removed (by our rotation or an outside tool) is
+// followed at once by opening the path afresh. Anything else at the path (a FIFO, a device) is
+// opened for each line, and a folder that cannot be written costs a failed stat and open and
+// nothing else.
 //
 //     2026-12-06 02:41:07.123 INFO orv_quorl_mdm:118 MODEM: msg_id=2
 
@@ -119,6 +122,23 @@ void rotate_if_full(int fd, const char* path) {
     }
 }
 
+// The open log file: its path, descriptor and identity. Only a regular file is kept.
+struct OpenLog {
+    char path[4096];
+    int fd = -1;
+    dev_t dev = 0;
+    ino_t ino = 0;
+};
+OpenLog g_open;
+
+void forget_open_log() {
+    if (g_open.fd >= 0) {
+        close(g_open.fd);
+    }
+    g_open.fd = -1;
+    g_open.path[0] = '\0';
+}
+
 int open_log(const char* path) {
     // O_NONBLOCK: a FIFO or device planted at the path must never hold up the daemon.
     constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -171,13 +191,39 @@ int vappend(int level, const char* log_name, const char* module, int line_no, co
     put_escaped(line, text);
     line.end_line();
 
-    const int fd = open_log(path);
+    // The kept descriptor serves while the path still names its file.
+    struct stat at_path {};
+    const bool at_path_known = stat(path, &at_path) == 0;
+    const bool kept = g_open.fd >= 0 && at_path_known && std::strcmp(g_open.path, path) == 0 &&
+                      at_path.st_dev == g_open.dev && at_path.st_ino == g_open.ino;
+    if (!kept) {
+        forget_open_log();
+    }
+    const int fd = kept ? g_open.fd : open_log(path);
     if (fd < 0) {
         return -1;
     }
     const ssize_t written = write(fd, line.data(), line.size());
-    rotate_if_full(fd, path);
-    close(fd);
+    // The size at the path before this line plus the line tells whether rotation may be due;
+    // rotate_if_full looks at the file itself.
+    if (!kept || !at_path_known ||
+        at_path.st_size + static_cast<off_t>(line.size()) > static_cast<off_t>(kRotateBytes)) {
+        rotate_if_full(fd, path);
+    }
+    // A newly opened regular file is kept for the next lines; a rotation above has moved it
+    // away already, which the next line's stat notices.
+    if (!kept) {
+        struct stat by_fd {};
+        const std::size_t path_len = std::strlen(path);
+        if (fstat(fd, &by_fd) == 0 && S_ISREG(by_fd.st_mode) && path_len < sizeof g_open.path) {
+            std::memcpy(g_open.path, path, path_len + 1);
+            g_open.fd = fd;
+            g_open.dev = by_fd.st_dev;
+            g_open.ino = by_fd.st_ino;
+        } else {
+            close(fd);
+        }
+    }
     return written == static_cast<ssize_t>(line.size()) ? 0 : -1;
 }
 

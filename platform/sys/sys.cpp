@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "platform/orv_sys.h"
@@ -14,5 +15,16 @@ extern "C" void orv_sleep_s(unsigned int seconds) {
 }
 
 extern "C" void orv_echo_answer(const char* text) {
-    std::puts(text != nullptr ? text : "");
+    // The answer and its line feed handed to stdio as one piece: on a line-buffered stream that
+    // is one write() instead of two. A long answer goes as puts() would.
+    const char* shown = text != nullptr ? text : "";
+    char line[1024];
+    const std::size_t len = strnlen(shown, sizeof line);
+    if (len < sizeof line) {
+        std::memcpy(line, shown, len);
+        line[len] = '\n';
+        std::fwrite(line, 1, len + 1, stdout);
+    } else {
+        std::puts(shown);
+    }
 }
