@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the daemon, the device tools and the unit and platform tests for the device's
-# 32-bit ARM processor in build-arm/, runs those tests under qemu-user, and prints the size of
-# the stripped ARM programs. See docs/embedded.md.
+# 32-bit ARM processor in build-arm/, runs those tests under qemu-user, runs the ARM daemon and
+# tools under qemu against the virtual modem next to the host daemon (scripts/arm_smoke.sh), and
+# prints the size of the stripped ARM programs. See docs/embedded.md.
 #
 # What it needs and installs when missing (as root, like scripts/setup.sh):
 #   g++-arm-linux-gnueabihf  the cross compiler with the target's C and C++ runtime
@@ -68,10 +69,24 @@ cmake --build "$build" -j2 --target "${programs[@]}" orv_device_db orv_unit_test
 # qemu-arm the emulator that test discovery and ctest use).
 ctest --test-dir "$build" -L 'unit|platform' --output-on-failure -j2
 
-# What the programs take on the device: stripped, as the firmware image carries them.
-echo "arm: stripped sizes ($triple, $(grep -m1 '^CMAKE_BUILD_TYPE:' "$build/CMakeCache.txt" | cut -d= -f2))"
-mkdir -p "$build/stripped"
-for p in "${programs[@]}"; do
-  "$triple-strip" -o "$build/stripped/$p" "$build/$p"
-  printf '  %-14s %8d bytes\n' "$p" "$(stat -c %s "$build/stripped/$p")"
+# The whole ARM daemon and its tools under qemu against the virtual modem, compared with the host
+# daemon (scripts/arm_smoke.sh); needs the host build with the virtual modem (scripts/test.sh
+# builds it first).
+host_build=${ORV_HOST_BUILD_DIR:-$here/build}
+if [ -x "$host_build/orv_modem_sim" ] && [ -x "$host_build/orv_mdm" ] &&
+  [ -x "$host_build/orv_mc_listen" ]; then
+  bash "$here/scripts/arm_smoke.sh" "$build" "$host_build"
+else
+  echo "arm: no host build with the virtual modem in $host_build; ARM daemon run left out"
+fi
+
+# The device's install tree, stripped as the firmware image carries it (the target's strip;
+# the build tree's RUNPATH to build-arm/deps is dropped on install), and what each program takes.
+stage=$build/stage
+rm -rf "$stage"
+cmake --install "$build" --prefix "$stage" --strip >/dev/null
+echo "arm: stripped sizes in $stage ($triple, $(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' \
+  "$build/CMakeCache.txt"))"
+for f in "$stage"/sbin/orv_mdm "$stage"/bin/*; do
+  printf '  %-22s %8d bytes\n' "${f#"$stage"/}" "$(stat -c %s "$f")"
 done
