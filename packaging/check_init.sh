@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the installed init script for real: start, status, a second start, restart and stop of
-# the installed daemon as user nobody, with every folder in a temporary tree (through the
-# defaults file the script reads). Checks the daemon's user and group, the folders' owners and
+# the installed daemon (the one the script names) as user nobody, with the run, store, log and
+# factory folders in a temporary tree (through the defaults file the script reads). Checks the daemon's user and group, the folders' owners and
 # modes, the request socket, the pidfile, and the status exit codes.
 # Needs root (to change user) and start-stop-daemon; exits 77 (skipped) without them.
 # Usage: check_init.sh BUILD SBINDIR DATADIR INITDIR
@@ -33,7 +33,6 @@ cmake --install "$build" --prefix "$root" >/dev/null || exit 1
 init=$root/$initdir/orv-mdm
 state=$tmp/state
 cat >"$tmp/defaults" <<EOF
-DAEMON=$root/$sbindir/orv_mdm
 ORV_MDM_USER=$user
 ORV_MDM_GROUP=$group
 PIDFILE=$tmp/orv-mdm.pid
@@ -42,7 +41,6 @@ ORV_RUN_DIR=$state/run/orv
 ORV_NVRAM=$state/lib/orv/nvram.db
 ORV_LOG_DIR=$state/log/orv
 ORV_FACTORY_DIR=$tmp/factory
-ORV_DEVICE_DB=$root/$datadir/orv/device.db
 ORV_MODEM=$tmp/no-modem
 ORV_AT_WAIT_SCALE=0.01
 EOF
@@ -74,6 +72,10 @@ else
   [ "$uid" = "$(id -u "$user")" ] || fail "daemon runs as uid $uid, wanted $user"
   [ "$gid" = "$(getent group "$group" | cut -d: -f3)" ] || fail "daemon runs as gid $gid"
   [ "$(readlink "/proc/$pid/exe")" = "$root/$sbindir/orv_mdm" ] || fail "pid $pid is not the daemon"
+  env_of() { tr '\0' '\n' <"/proc/$pid/environ" | sed -n "s|^$1=||p"; }
+  [ "$(env_of ORV_DEVICE_DB)" = "$root/$datadir/orv/device.db" ] ||
+    fail "daemon's ORV_DEVICE_DB is '$(env_of ORV_DEVICE_DB)'"
+  [ "$(env_of ORV_RUN_DIR)" = "$state/run/orv" ] || fail "daemon's ORV_RUN_DIR is '$(env_of ORV_RUN_DIR)'"
 fi
 for d in run/orv lib/orv log/orv; do
   got=$(stat -c '%U:%G %a' "$state/$d" 2>&1)
