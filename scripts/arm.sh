@@ -8,8 +8,9 @@
 #   g++-arm-linux-gnueabihf  the cross compiler with the target's C and C++ runtime
 #   qemu-user                qemu-arm, which runs the target's programs on this machine
 #   googletest               GoogleTest's sources, compiled for the target inside the build
-# and Debian's armhf SQLite packages (libsqlite3-dev, libsqlite3-0), fetched with apt into
-# build-arm/deps and unpacked there; nothing of the target's is installed on the machine.
+# and Debian's armhf SQLite packages (libsqlite3-dev, libsqlite3-0), downloaded with apt into
+# ~/.cache/orv-armhf and unpacked into build-arm/deps; nothing of the target's is installed on
+# the machine.
 # As another user with something missing it says what and stops without failing.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,11 +42,15 @@ fi
 
 # The target's SQLite: Debian's armhf packages, fetched with a private apt state (armhf lists in
 # build-arm/apt) so that the machine's own apt configuration and package set stay as they are.
-if [ ! -e "$deps/usr/lib/$triple/libsqlite3.so" ]; then
-  echo "arm: fetching the armhf SQLite packages into $deps"
+# The .deb files are kept in ORV_ARM_CACHE, so a new build folder needs no download.
+cache=${ORV_ARM_CACHE:-${XDG_CACHE_HOME:-${HOME:-$build}/.cache}/orv-armhf}
+have_debs() { compgen -G "$cache/libsqlite3-dev_*_armhf.deb" >/dev/null &&
+  compgen -G "$cache/libsqlite3-0_*_armhf.deb" >/dev/null; }
+if ! have_debs; then
+  echo "arm: fetching the armhf SQLite packages into $cache"
   apt_dir=$build/apt
-  rm -rf "$apt_dir" "$deps"
-  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/debs" "$deps"
+  rm -rf "$apt_dir"
+  mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$cache"
   touch "$apt_dir/status"
   apt_opts=(-o APT::Architecture=armhf -o "APT::Architectures::=armhf"
             -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache"
@@ -53,8 +58,15 @@ if [ ! -e "$deps/usr/lib/$triple/libsqlite3.so" ]; then
             -o APT::Sandbox::User=root)
   apt-get "${apt_opts[@]}" update -qq ||
     echo "arm: apt-get update (armhf) reported errors; fetching from what it has" >&2
-  (cd "$apt_dir/debs" && apt-get "${apt_opts[@]}" download libsqlite3-dev libsqlite3-0)
-  for deb in "$apt_dir"/debs/*.deb; do dpkg-deb -x "$deb" "$deps"; done
+  (cd "$cache" && apt-get "${apt_opts[@]}" download libsqlite3-dev libsqlite3-0)
+  rm -rf "$apt_dir"
+fi
+if [ ! -e "$deps/usr/lib/$triple/libsqlite3.so" ]; then
+  rm -rf "$deps"
+  mkdir -p "$deps"
+  for deb in "$cache"/libsqlite3-dev_*_armhf.deb "$cache"/libsqlite3-0_*_armhf.deb; do
+    dpkg-deb -x "$deb" "$deps"
+  done
   test -e "$deps/usr/lib/$triple/libsqlite3.so"
 fi
 
