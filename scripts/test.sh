@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything in build/ (release with debug information) and
-# runs every test, then a short fuzzing run. Exits non-zero when either fails.
+# runs every test; then the same suite under the sanitizers, a short fuzzing run, and the ARM
+# cross build with its tests under qemu. Exits non-zero when any of them fails.
+#
+# ORV_QUICK=1 runs the first stage only (the everyday loop); ORV_SKIP_ARM=1 leaves out the ARM
+# stage.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,6 +14,9 @@ cmake --build build -j2
 
 status=0
 ctest --test-dir build --output-on-failure -j2 || status=$?
+if [ "${ORV_QUICK:-0}" = 1 ]; then
+  exit "$status"
+fi
 
 # The same suite once more, built with AddressSanitizer and UndefinedBehaviorSanitizer in
 # build-asan/: any overrun, use after free, leak (LeakSanitizer) or undefined behaviour in the
@@ -23,4 +30,11 @@ ctest --test-dir build-asan --output-on-failure -j2 || status=$?
 # Fuzzing: builds the libFuzzer targets with clang in build-fuzz/ and runs each for 15 s on its
 # corpus and regression inputs (about 2.5 minutes with the build); any crash fails the run.
 bash scripts/fuzz.sh 15 || status=$?
+
+# The device's 32-bit ARM build: cross-builds the daemon, the device tools and the unit and
+# platform tests in build-arm/ and runs those tests under qemu-user (scripts/arm.sh installs the
+# cross compiler and qemu when missing; see docs/embedded.md).
+if [ "${ORV_SKIP_ARM:-0}" != 1 ]; then
+  bash scripts/arm.sh || status=1
+fi
 exit "$status"

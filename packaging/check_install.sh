@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Installs a build into a temporary prefix and checks what lands there:
+#   - exactly the expected files, with program and data modes, and no development tool;
+#   - the device database opens and holds the language table;
+#   - the paths the systemd unit and the init script name are the files of this install (they
+#     are written for the prefix of each install);
+#   - the unit passes `systemd-analyze verify` (when systemd-analyze exists; systemd need not be
+#     running) and the init script passes `sh -n` (and `busybox sh -n` when busybox exists).
+# Usage: check_install.sh BUILD SBINDIR BINDIR DATADIR UNITDIR SYSUSERSDIR INITDIR
+# The folders are relative to the install prefix.
+set -uo pipefail
+build=$1 sbindir=$2 bindir=$3 datadir=$4 unitdir=$5 sysusersdir=$6 initdir=$7
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+root=$tmp/root
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+if ! cmake --install "$build" --prefix "$root" >"$tmp/install.log" 2>&1; then
+  cat "$tmp/install.log" >&2
+  echo "FAIL: cmake --install" >&2
+  exit 1
+fi
+
+# 1. The layout: every file with its mode, nothing else.
+{
+  for p in orv_mdm_send orv_nvram orv_mc_listen orv_factory; do echo "755 $bindir/$p"; done
+  echo "755 $sbindir/orv_mdm"
+  echo "644 $datadir/orv/device.db"
+  echo "644 $unitdir/orv-mdm.service"
+  echo "644 $sysusersdir/orv.conf"
+  echo "755 $initdir/orv-mdm"
+} | sort -k2 >"$tmp/expected"
+(cd "$root" && find . -type f -printf '%m %P\n' -o -type l -printf 'link %P\n') | sort -k2 \
+  >"$tmp/actual"
+if ! diff -u "$tmp/expected" "$tmp/actual" >"$tmp/layout.diff"; then
+  cat "$tmp/layout.diff" >&2
+  fail "installed files differ from the expected layout (- expected, + installed)"
+fi
+
+# 2. The device database, as the daemon reads it.
+db=$root/$datadir/orv/device.db
+if [ "$(head -c 15 "$db" 2>/dev/null)" != "SQLite format 3" ]; then
+  fail "$db is not an SQLite database"
+elif command -v sqlite3 >/dev/null 2>&1; then
+  rows=$(sqlite3 -readonly "$db" "SELECT count(*) FROM language WHERE Language <> ''" 2>&1)
+  if ! [[ "$rows" =~ ^[0-9]+$ ]] || [ "$rows" -lt 100 ]; then
+    fail "device database language table: '$rows' rows"
+  fi
+fi
+
+# 3. The service files: no name left unfilled, and the paths they name are this install's.
+unit=$root/$unitdir/orv-mdm.service
+init=$root/$initdir/orv-mdm
+for f in "$unit" "$init"; do
+  if grep -n '@[A-Z_]*@' "$f" >&2; then fail "$f has names left unfilled"; fi
+done
+check_path() { # WHAT PATH WANTED
+  if [ "$2" != "$3" ]; then fail "$1 names '$2', wanted '$3'"; fi
+}
+check_path "unit ExecStart" "$(sed -n 's/^ExecStart=//p' "$unit")" "$root/$sbindir/orv_mdm"
+check_path "unit ORV_DEVICE_DB" "$(sed -n 's/^Environment=ORV_DEVICE_DB=//p' "$unit")" "$db"
+check_path "init script DAEMON" "$(sed -n 's/^DAEMON=//p' "$init")" "$root/$sbindir/orv_mdm"
+check_path "init script ORV_DEVICE_DB" "$(sed -n 's/^ORV_DEVICE_DB=//p' "$init")" "$db"
+
+# 4. The unit as systemd reads it (ExecStart must name an existing program: it does).
+if command -v systemd-analyze >/dev/null 2>&1; then
+  if ! SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no "$unit" >"$tmp/verify.log" 2>&1
+  then
+    cat "$tmp/verify.log" >&2
+    fail "systemd-analyze verify"
+  elif grep -i 'orv-mdm' "$tmp/verify.log" >&2; then
+    fail "systemd-analyze verify has remarks on the unit"
+  fi
+else
+  echo "note: systemd-analyze not found; unit not verified"
+fi
+
+# 5. The init script's syntax for the shells that run it.
+sh -n "$init" || fail "sh -n $init"
+if command -v busybox >/dev/null 2>&1; then
+  busybox sh -n "$init" || fail "busybox sh -n $init"
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
+echo "install layout, device database, service files: OK"
