@@ -324,6 +324,9 @@ TEST(Faults, KilledAtRandomMomentsTheStoreKeepsEveryCommit) {
     Rig rig;
     rig.write_factory_item(2301, std::string("\x01", 1));
     rig.start_modem({.profile = profile});
+    // Every answer a little late, so that a burst of requests lasts long enough for a kill at a
+    // random moment to land inside it.
+    rig.modem_ctl({"script", "AT*", "delay", "2", "always"});
     std::mt19937 rng(20261207);
     int sim = 0;
     int kills_mid_stream = 0;
@@ -338,7 +341,7 @@ TEST(Faults, KilledAtRandomMomentsTheStoreKeepsEveryCommit) {
             rig.send(kGetIccid);
             rig.send(kGetImsi);
             rig.send(kGetPinStatus);
-            std::this_thread::sleep_until(step + kStep);
+            std::this_thread::sleep_until(std::min(step + kStep, kill_at));
         }
         rig.kill_daemon(SIGKILL);
         const Lines log = rig.log_messages();
