@@ -198,7 +198,7 @@ void BM_HexToSimBytes(benchmark::State& state) {
 }
 BENCHMARK(BM_HexToSimBytes);
 
-void BM_Gsm7ToUcs2(benchmark::State& state) {
+void BM_Gsm7ToHex(benchmark::State& state) {
     const auto* src = reinterpret_cast<const unsigned char*>("Orvio Mobile");
     char out[128];
     for (auto _ : state) {
@@ -206,14 +206,27 @@ void BM_Gsm7ToUcs2(benchmark::State& state) {
             src, orv::text::ORV_CHARSET_GSM7, out, orv::text::ORV_CHARSET_HEX, 100));
     }
 }
-BENCHMARK(BM_Gsm7ToUcs2);
+BENCHMARK(BM_Gsm7ToHex);
 
-void BM_Bit8ToUcs2(benchmark::State& state) {
+void BM_Gsm7ToUcs2(benchmark::State& state) {
     const auto* src = reinterpret_cast<const unsigned char*>("Orvio Mobile");
     char out[128];
     for (auto _ : state) {
-        benchmark::DoNotOptimize(orv::text::orv_bit8_to_ucs2(src, orv::text::ORV_CHARSET_BIT8, out,
+        benchmark::DoNotOptimize(orv::text::orv_gsm7_to_ucs2(src, orv::text::ORV_CHARSET_GSM7, out,
                                                              orv::text::ORV_CHARSET_HEX, 100));
+    }
+}
+BENCHMARK(BM_Gsm7ToUcs2);
+
+void BM_Bit8ToUcs2(benchmark::State& state) {
+    // The converter takes exactly (limit - 1) / 4 source bytes: 12 here, the text's length.
+    static constexpr char kText[] = "Orvio Mobile";
+    const auto* src = reinterpret_cast<const unsigned char*>(kText);
+    constexpr std::uint16_t kLimit = 4 * (sizeof kText - 1) + 1;
+    char out[kLimit];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(orv::text::orv_bit8_to_ucs2(src, orv::text::ORV_CHARSET_BIT8, out,
+                                                             orv::text::ORV_CHARSET_HEX, kLimit));
     }
 }
 BENCHMARK(BM_Bit8ToUcs2);
