@@ -13,40 +13,23 @@
 #include "device/device.h"
 #include "platform/orv_pwm.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/fake/story.h"
 
 namespace orv::device {
 namespace {
 
+using fake::expect_logged;
 using fake::fake;
 using fake::Lines;
 
-// Timeline or log entries written as one text with '|' between them; "" is no entry.
-Lines lines(const std::string& text) {
-    Lines out;
-    for (std::size_t from = 0; from < text.size();) {
-        const std::size_t bar = std::min(text.find('|', from), text.size());
-        out.push_back(text.substr(from, bar - from));
-        from = bar + 1;
-    }
-    return out;
+Lines lines(std::string_view text) {
+    return fake::split(text);
 }
 
-// Every "LEVEL text" entry of `want` is among the lines logged.
-void expect_logged(const std::string& want, const std::string& label) {
-    const Lines logs = fake().log_texts();
-    for (const std::string& line : lines(want)) {
-        EXPECT_NE(std::find(logs.begin(), logs.end(), line), logs.end()) << label << ": " << line;
-    }
-}
-
-// Scripted answers, '|' between them: "OK" and "ERROR" final lines, "TIMEOUT" as it is, "-" an
-// empty answer, anything else one information line followed by OK.
-void script(const std::string& text) {
-    for (const std::string& a : lines(text)) {
-        fake().answers.push_back(a == "OK" || a == "ERROR" ? fake::final_line(a)
-                                 : a == "TIMEOUT"          ? a
-                                 : a == "-"                ? ""
-                                                           : fake::info_ok(a));
+// Scripted answers, '|' between them ("-" no answer).
+void script(std::string_view text) {
+    for (std::string& a : fake::answers(text)) {
+        fake().answers.push_back(std::move(a));
     }
 }
 

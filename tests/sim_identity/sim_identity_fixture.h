@@ -14,34 +14,14 @@
 #include "core/daemon.h"
 #include "sim_identity/sim_identity.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/fake/story.h"
 
 namespace orv::sim_identity::testing {
 
+using fake::answers;
 using fake::fake;
 using fake::Lines;
-
-// "a|b|c" -> {"a", "b", "c"}; "" -> {}.
-inline Lines split(std::string_view s) {
-    Lines out;
-    while (!s.empty()) {
-        const std::size_t bar = std::min(s.find('|'), s.size());
-        out.emplace_back(s.substr(0, bar));
-        s.remove_prefix(std::min(bar + 1, s.size()));
-    }
-    return out;
-}
-
-// One answer per entry: "" none, "TIMEOUT" and text starting with CR LF as they are, "OK",
-// "ERROR" and "+CME ..." as a bare final line, anything else as an information line and OK.
-inline std::vector<std::string> answers(std::string_view s) {
-    std::vector<std::string> out;
-    for (const std::string& a : split(s)) {
-        const bool raw = a.empty() || a == "TIMEOUT" || a.starts_with("\r\n");
-        const bool final = a == "OK" || a == "ERROR" || a.starts_with("+CME");
-        out.push_back(raw ? a : final ? fake::final_line(a) : fake::info_ok(a));
-    }
-    return out;
-}
+using fake::split;
 
 // One row: answers in; timeline and "LEVEL text" log lines that must appear out. `input` and
 // `arg` are what a table needs beyond that.

@@ -16,11 +16,14 @@
 #include "platform/orv_log.h"
 #include "sim_security/sim_security.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/fake/story.h"
 
 namespace orv::sim_security::test {
 
+using fake::answers;
 using fake::fake;
 using fake::Lines;
+using fake::split;
 
 // A payload as the receive loop hands it over: the bytes after the identifier, zero beyond what
 // was sent.
@@ -43,29 +46,6 @@ class Payload {
     // The receive buffer holds 1024 bytes; the payload starts after the 4-byte identifier.
     std::array<unsigned char, msg::kRecvBufferSize - msg::kIdSize> bytes_{};
 };
-
-// "a|b|c" -> {"a", "b", "c"}; "" -> {}.
-inline Lines split(std::string_view s) {
-    Lines out;
-    while (!s.empty()) {
-        const std::size_t bar = std::min(s.find('|'), s.size());
-        out.emplace_back(s.substr(0, bar));
-        s.remove_prefix(std::min(bar + 1, s.size()));
-    }
-    return out;
-}
-
-// One answer per entry: "" none, "TIMEOUT" and text starting with CR LF as they are, "OK",
-// "ERROR" and "+CME ..." as a bare final line, anything else as an information line and OK.
-inline std::vector<std::string> answers(std::string_view s) {
-    std::vector<std::string> out;
-    for (const std::string& a : split(s)) {
-        const bool raw = a.empty() || a == "TIMEOUT" || a.starts_with("\r\n");
-        const bool final = a == "OK" || a == "ERROR" || a.starts_with("+CME");
-        out.push_back(raw ? a : final ? fake::final_line(a) : fake::info_ok(a));
-    }
-    return out;
-}
 
 inline bool has_log_starting(std::string_view start) {
     const Lines logs = fake().log_texts();
