@@ -16,7 +16,7 @@ void PlatformTest::SetUp() {
     char tmpl[] = "/tmp/orv_plat_XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
-    umask(022);
+    umask(077);  // the modes checked below hold whatever the umask
     setenv("ORV_RUN_DIR", path("run").c_str(), 1);
     setenv("ORV_LOG_DIR", path("log").c_str(), 1);
     setenv("ORV_NVRAM", path("lib/nvram.db").c_str(), 1);

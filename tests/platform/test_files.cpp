@@ -9,8 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
-#include <utility>
-#include <vector>
+#include <tuple>
 
 #include "platform/orv_cfg.h"
 #include "platform/orv_led.h"
@@ -22,28 +21,22 @@
 namespace orv::test {
 namespace {
 
-class FilesTest : public PlatformTest {};
+using FilesTest = PlatformTest;
 
 TEST_F(FilesTest, FactoryItemFillsTheBufferAndZeroesTheRest) {
     ASSERT_EQ(mkdir(path("factory").c_str(), 0750), 0);
-    write_file(path("factory/2301"), std::string(1, '\x01'));
-    write_file(path("factory/2000"), std::string("V1.0\0\0model", 11));
     ASSERT_EQ(mkdir(path("factory/77").c_str(), 0750), 0);  // a folder, not an item
+    write_file(path("factory/2301"), "\x01");
+    write_file(path("factory/2000"), std::string("V1.0\0\0model", 11));
     struct Row {
-        int id;
-        int size;
-        int result;
+        int id, size, result;
         std::string buffer;  // the first 12 bytes afterwards
     };
-    const std::string untouched(12, '#');
-    const Row rows[] = {
-        {2301, 1, 1, "\x01" + std::string(11, '#')},
-        {2301, 4, 1, std::string("\x01\0\0\0", 4) + std::string(8, '#')},
-        {2000, 12, 11, std::string("V1.0\0\0model\0", 12)},
-        {2000, 4, 4, "V1.0" + std::string(8, '#')},
-        {2302, 4, -1, untouched},
-        {77, 4, -1, untouched},
-    };
+    const Row rows[] = {{2301, 4, 1, std::string("\x01\0\0\0", 4) + std::string(8, '#')},
+                        {2000, 12, 11, std::string("V1.0\0\0model\0", 12)},
+                        {2000, 4, 4, "V1.0" + std::string(8, '#')},
+                        {2302, 4, -1, std::string(12, '#')},
+                        {77, 4, -1, std::string(12, '#')}};
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.id) + " size " + std::to_string(row.size));
         char buf[16];
@@ -60,57 +53,38 @@ TEST_F(FilesTest, BatteryIndicatorAppendsOneLinePerUpdate) {
 }
 
 TEST_F(FilesTest, DeviceDatabaseRowsReachTheCallbackInOrder) {
-    {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path("device.db").c_str(), &db), SQLITE_OK);
-        ASSERT_EQ(sqlite3_exec(db,
-                               "CREATE TABLE language(Country_code TEXT, Language TEXT);"
-                               "INSERT INTO language VALUES('49','de'),('33','fr'),('44','en');",
-                               nullptr, nullptr, nullptr),
-                  SQLITE_OK);
-        sqlite3_close(db);
-    }
-    struct Seen {
-        std::vector<std::string> rows;
-        int stop_after = -1;
-    };
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path("device.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "CREATE TABLE language(Country_code TEXT, Language TEXT);"
+                           "INSERT INTO language VALUES('49','de'),('33','fr'),('44','en');",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    // Each row as "name=value;..." then '|'; a row ending in "fr;" stops the query.
     const orv_db_row_cb collect = [](void* ctx, int n, char** values, char** names) {
-        auto* seen = static_cast<Seen*>(ctx);
-        std::string row;
+        auto* seen = static_cast<std::string*>(ctx);
         for (int i = 0; i < n; ++i) {
-            row += std::string(names[i]) + "=" + (values[i] ? values[i] : "NULL") + ";";
+            *seen += std::string(names[i]) + "=" + (values[i] ? values[i] : "NULL") + ";";
         }
-        seen->rows.push_back(row);
-        return seen->stop_after == static_cast<int>(seen->rows.size()) ? 1 : 0;
+        *seen += "|";
+        return seen->ends_with("fr;|") ? 1 : 0;
     };
-    struct Row {
-        const char* sql;
-        int stop_after;
-        int result;
-        std::vector<std::string> rows;
-    };
-    const Row rows[] = {
-        {"SELECT Language FROM language WHERE Country_code = '49'", -1, 0, {"Language=de;"}},
-        {"SELECT * FROM language ORDER BY Country_code",
-         -1,
-         0,
-         {"Country_code=33;Language=fr;", "Country_code=44;Language=en;",
-          "Country_code=49;Language=de;"}},
-        {"SELECT Language FROM language WHERE Country_code = '999'", -1, 0, {}},
-        {"SELECT Language FROM language ORDER BY Language", 1, 0, {"Language=de;"}},
-        {"SELECT nothing FROM nowhere", -1, -1, {}},
-        {"INSERT INTO language VALUES('1','en')", -1, -1, {}},  // read-only
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.sql);
-        Seen seen;
-        seen.stop_after = row.stop_after;
-        EXPECT_EQ(orv_libmdm_db_exec_sql(row.sql, collect, &seen), row.result);
-        EXPECT_EQ(seen.rows, row.rows);
+    const std::tuple<const char*, int, std::string> rows[] = {
+        {"SELECT * FROM language WHERE Country_code > '4' ORDER BY Country_code", 0,
+         "Country_code=44;Language=en;|Country_code=49;Language=de;|"},
+        {"SELECT Language FROM language WHERE Country_code = '999'", 0, ""},
+        {"SELECT Language FROM language ORDER BY Language DESC", 0, "Language=fr;|"},
+        {"SELECT nothing FROM nowhere", -1, ""},
+        {"INSERT INTO language VALUES('1','en')", -1, ""}};  // read-only
+    for (const auto& [sql, result, expected] : rows) {
+        SCOPED_TRACE(sql);
+        std::string seen;
+        EXPECT_EQ(orv_libmdm_db_exec_sql(sql, collect, &seen), result);
+        EXPECT_EQ(seen, expected);
     }
-
     setenv("ORV_DEVICE_DB", path("missing.db").c_str(), 1);
-    Seen seen;
+    std::string seen;
     EXPECT_EQ(orv_libmdm_db_exec_sql("SELECT 1", collect, &seen), -1);
     EXPECT_EQ(file_mode(path("missing.db")), ~0u);  // never created
 }
@@ -119,32 +93,26 @@ TEST_F(FilesTest, BatteryDriverStandInAnswersFromTheFileAtQueryTime) {
     const std::string sim = path("pwm");
     setenv("ORV_PWM_SIM", sim.c_str(), 1);
     EXPECT_EQ(orv_pwm_open(ORV_PWM_DEVICE), -1);  // the file does not exist yet
-
     write_file(sim, "present=1\nlevel=3\npercent=87\ncharging=0\n");
     const int h = orv_pwm_open(ORV_PWM_DEVICE);
     ASSERT_GE(h, 0);
-    struct Row {
+    const struct {
         const char* file;  // nullptr: unchanged
         unsigned long request;
-        int result;
-        int value;
-    };
-    const Row rows[] = {
+        int result, value;
+    } rows[] = {
         {nullptr, ORV_PWM_GET_PRESENT, 0, 1},
         {nullptr, ORV_PWM_GET_LEVEL, 0, 3},
-        {nullptr, ORV_PWM_GET_PERCENT, 0, 87},
         {nullptr, ORV_PWM_GET_CHARGING, 0, 0},
         {nullptr, 0x8004880eUL, -1, -7},
-        {"charging=1\r\npercent=100\r\n", ORV_PWM_GET_CHARGING, 0, 1},
-        {nullptr, ORV_PWM_GET_PERCENT, 0, 100},
+        {"charging=1\r\npercent=100\r\n", ORV_PWM_GET_PERCENT, 0, 100},
         {nullptr, ORV_PWM_GET_LEVEL, -1, -7},  // line missing
         {"level=high\npercent=\npresent=-1\n", ORV_PWM_GET_LEVEL, -1, -7},
-        {nullptr, ORV_PWM_GET_PERCENT, -1, -7},
         {nullptr, ORV_PWM_GET_PRESENT, 0, -1},
         {"levels=4\nlevel=2\n", ORV_PWM_GET_LEVEL, 0, 2},
         {"level=99999999999\n", ORV_PWM_GET_LEVEL, -1, -7},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(&row - rows));
         if (row.file != nullptr) {
             write_file(sim, row.file);

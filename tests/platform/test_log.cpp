@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -26,6 +25,11 @@ class LogTest : public PlatformTest {
         }
         return out;
     }
+    void fill_until_rotated(int line) {
+        for (int i = 0; i < 2000 && (i == 0 || file_mode(log_path()) != ~0u); ++i) {
+            orv_syslog_append(6, "orv_mdm.log", "m", line, "%s", std::string(1000, 'x').c_str());
+        }
+    }
 };
 
 // Everything after "MODULE:LINE " of the one line a call wrote.
@@ -43,44 +47,29 @@ std::string message_of(const std::string& line) {
            line.substr(static_cast<std::size_t>(m.length(0)));
 }
 
-// One line at `level` with `text` as the message.
-void log_text(int level, const char* text) {
-    orv_syslog_append(level, "orv_mdm.log", "orv_quorl_mdm", 7, "%s", text);
-}
-
 TEST_F(LogTest, EachCallWritesOneFormattedEscapedLine) {
+    orv_syslog_append(0, "orv_mdm.log", "orv_quorl_mdm", 7, "msg_id = %d, %s\n", 2, "PIN");
     struct Row {
-        std::function<void()> call;
-        std::string expected;  // level, module:line and message as read back
+        int level;
+        const char* text;
+        const char* expected;  // level, module:line and message as read back
     };
     const Row rows[] = {
-        {[] {
-             orv_syslog_append(0, "orv_mdm.log", "orv_quorl_mdm", 7, "msg_id = %d, %s\n", 2,
-                               "ORV_MDM_GET_PIN_STATUS");
-         },
-         "ERR orv_quorl_mdm:7 msg_id = 2, ORV_MDM_GET_PIN_STATUS"},
-        {[] {
-             orv_syslog_append(6, "orv_mdm.log", "orv_quorl_mdm_handler", 1234,
-                               "(char*)mdm_res.aucDataBuf is %s \n", "\r\nOK\r\n");
-         },
-         "INFO orv_quorl_mdm_handler:1234 (char*)mdm_res.aucDataBuf is \\r\\nOK\\r\\n "},
-        {[] { log_text(6, "tab\there\x01\x1f\x7f end"); },
-         "INFO orv_quorl_mdm:7 tab\\x09here\\x01\\x1f\\x7f end"},
-        {[] { log_text(6, "only the last line feed goes\n\n"); },
-         "INFO orv_quorl_mdm:7 only the last line feed goes\\n"},
-        {[] { log_text(6, "no line feed"); }, "INFO orv_quorl_mdm:7 no line feed"},
-        {[] { log_text(6, ""); }, "INFO orv_quorl_mdm:7 "},
-        {[] { log_text(3, "odd level\n"); }, "3 orv_quorl_mdm:7 odd level"},
-        {[] { log_text(6, "100% \"quoted\" \\ kept\n"); },
-         "INFO orv_quorl_mdm:7 100% \"quoted\" \\ kept"},
+        {6, "is \r\nOK\r\n \n", "INFO m:7 is \\r\\nOK\\r\\n "},
+        {6, "tab\there\x01\x1f\x7f end", "INFO m:7 tab\\x09here\\x01\\x1f\\x7f end"},
+        {6, "only the last line feed goes\n\n", "INFO m:7 only the last line feed goes\\n"},
+        {6, "", "INFO m:7 "},
+        {3, "odd level\n", "3 m:7 odd level"},
+        {6, "100% \"quoted\" \\ kept\n", "INFO m:7 100% \"quoted\" \\ kept"},
     };
     for (const Row& row : rows) {
-        row.call();
+        orv_syslog_append(row.level, "orv_mdm.log", "m", 7, "%s", row.text);
     }
     const std::vector<std::string> got = lines();
-    ASSERT_EQ(got.size(), std::size(rows));
-    for (std::size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(message_of(got[i]), rows[i].expected) << "row " << i;
+    ASSERT_EQ(got.size(), std::size(rows) + 1);
+    EXPECT_EQ(message_of(got[0]), "ERR orv_quorl_mdm:7 msg_id = 2, PIN");
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        EXPECT_EQ(message_of(got[i + 1]), rows[i].expected) << "row " << i;
     }
     EXPECT_EQ(file_mode(log_path()), 0640u);
     EXPECT_EQ(file_mode(path("log")), 0750u);
@@ -99,11 +88,7 @@ TEST_F(LogTest, MessageLongerThanTheBufferIsCutIntoOneLine) {
 }
 
 TEST_F(LogTest, FilePastOneMebibyteIsRotated) {
-    const std::string filler(1000, 'x');
-    int calls = 0;
-    while (file_mode(log_path() + ".1") == ~0u && calls < 2000) {
-        orv_syslog_append(6, "orv_mdm.log", "m", ++calls, "%s", filler.c_str());
-    }
+    fill_until_rotated(1);
     struct stat old_log {};
     ASSERT_EQ(stat((log_path() + ".1").c_str(), &old_log), 0);
     EXPECT_GT(old_log.st_size, static_cast<off_t>(log::kRotateBytes));
@@ -112,21 +97,15 @@ TEST_F(LogTest, FilePastOneMebibyteIsRotated) {
 
     orv_syslog_append(6, "orv_mdm.log", "m", 1, "first of the new file\n");
     ASSERT_EQ(lines().size(), 1u);
-    EXPECT_EQ(message_of(lines()[0]), "INFO m:1 first of the new file");
     EXPECT_EQ(file_mode(log_path()), 0640u);
-
-    // A second rotation replaces the older file.
-    for (int i = 0; i < 2000 && file_mode(log_path()) != ~0u; ++i) {
-        orv_syslog_append(6, "orv_mdm.log", "m", 2, "%s", filler.c_str());
-    }
+    fill_until_rotated(2);  // a second rotation replaces the older file
     const std::string older = read_file(log_path() + ".1");
     EXPECT_EQ(message_of(older.substr(0, older.find('\n'))), "INFO m:1 first of the new file");
 }
 
 TEST_F(LogTest, UnwritableFolderDropsTheLine) {
     write_file(path("blocker"), "a file where the folder should be");
-    const std::string bad_dirs[] = {path("blocker"), path("blocker/log")};
-    for (const std::string& dir : bad_dirs) {
+    for (const std::string& dir : {path("blocker"), path("blocker/log")}) {
         setenv("ORV_LOG_DIR", dir.c_str(), 1);
         EXPECT_EQ(orv_syslog_append(0, "orv_mdm.log", "m", 1, "lost\n"), -1);
     }
