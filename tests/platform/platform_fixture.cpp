@@ -17,12 +17,12 @@ void PlatformTest::SetUp() {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     dir_ = tmpl;
     umask(077);  // the modes checked below hold whatever the umask
-    setenv("ORV_RUN_DIR", path("run").c_str(), 1);
-    setenv("ORV_LOG_DIR", path("log").c_str(), 1);
-    setenv("ORV_NVRAM", path("lib/nvram.db").c_str(), 1);
-    setenv("ORV_FACTORY_DIR", path("factory").c_str(), 1);
-    setenv("ORV_DEVICE_DB", path("device.db").c_str(), 1);
-    setenv("ORV_MODEM", path("no-modem").c_str(), 1);
+    const char* const vars[][2] = {{"ORV_RUN_DIR", "run"},         {"ORV_LOG_DIR", "log"},
+                                   {"ORV_NVRAM", "lib/nvram.db"},  {"ORV_FACTORY_DIR", "factory"},
+                                   {"ORV_DEVICE_DB", "device.db"}, {"ORV_MODEM", "no-modem"}};
+    for (const auto& [name, where] : vars) {
+        setenv(name, path(where).c_str(), 1);
+    }
     setenv("ORV_AT_WAIT_SCALE", "0.2", 1);
     unsetenv("ORV_MODEM_BAUD");
     unsetenv("ORV_PWM_SIM");

@@ -16,6 +16,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "platform/at_channel/at_channel_internal.h"
 #include "platform/orv_at.h"
@@ -43,8 +44,8 @@ std::string read_exactly(int fd, std::size_t n, int timeout_ms = 3000) {
 // serial port delivers them.
 void write_chunked(int fd, const std::string& bytes, std::size_t chunk = 0) {
     for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t n = chunk == 0 ? bytes.size() - at : std::min(chunk, bytes.size() - at);
-        const ssize_t w = write(fd, bytes.data() + at, n);
+        const ssize_t w =
+            write(fd, bytes.data() + at, std::min(chunk ? chunk : bytes.size(), bytes.size() - at));
         if (w <= 0) {
             return;
         }
@@ -87,12 +88,7 @@ class PtyModem {
         close(slave_);
     }
     int master() const { return master_; }
-    void hang_up() {
-        if (master_ >= 0) {
-            close(master_);
-        }
-        master_ = -1;
-    }
+    void hang_up() { close(std::exchange(master_, -1)); }
     bool slave_readable() const {
         pollfd p{slave_, POLLIN, 0};
         return poll(&p, 1, 2000) == 1;

@@ -126,7 +126,6 @@ TEST_F(SocketTest, NotificationsArriveInTheirExactLayout) {
         {[] { return orv_mc_state_mdm_return_verify_pinpuk(1, std::string(40, 'S').c_str()); },
          le32(2) + le32(1) + std::string(31, 'S') + std::string(1, '\0')},  // long state text
         {[] { return orv_mc_state_mdm_return_rpc_status(1); }, le32(3) + le32(1)},
-        {[] { return orv_mc_state_mdm_return_imsi_unlock_status(-2); }, le32(4) + le32(-2)},
         {[&] { return orv_mc_relay_quorl_apn_sim_msg(&record); },
          le32(5) + padded("26201") + padded("262011234567890") + padded("8949020000123456789")},
     };
