@@ -177,8 +177,13 @@ TEST_F(AtChannelTest, AnswersArriveCleanedUpToTheirFinalLine) {
 TEST_F(AtChannelTest, UnsolicitedBytesWaitingBeforeTheCommandAreDiscarded) {
     PtyModem modem;
     exchange(modem, "AT", "\r\nOK\r\n");  // the port is open from here on
-    write_chunked(modem.master(), "\r\n+CREG: 1\r\n\r\nRING\r\n\r\nOK\r\n");
+    std::string waiting;                  // more than one read's worth
+    for (int i = 0; i < 100; ++i) {
+        waiting += "\r\n+CREG: 1\r\n\r\nRING\r\n\r\nOK\r\n";
+    }
+    write_chunked(modem.master(), waiting);
     ASSERT_TRUE(modem.slave_readable());
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of it is queued
     EXPECT_EQ(exchange(modem, "AT+CGSN", "\r\n4901\r\n\r\nOK\r\n"), "\r\n4901\r\n\r\nOK\r\n");
 }
 
