@@ -40,6 +40,14 @@ std::string read_exactly(int fd, std::size_t n, int timeout_ms = 3000) {
     return got;
 }
 
+std::string repeat(const std::string& text, int times) {
+    std::string out;
+    while (times-- > 0) {
+        out += text;
+    }
+    return out;
+}
+
 // Writes `bytes`, `chunk` bytes at a time with a short pause between (0: all at once), as a
 // serial port delivers them.
 void write_chunked(int fd, const std::string& bytes, std::size_t chunk = 0) {
@@ -177,11 +185,8 @@ TEST_F(AtChannelTest, AnswersArriveCleanedUpToTheirFinalLine) {
 TEST_F(AtChannelTest, UnsolicitedBytesWaitingBeforeTheCommandAreDiscarded) {
     PtyModem modem;
     exchange(modem, "AT", "\r\nOK\r\n");  // the port is open from here on
-    std::string waiting;                  // more than one read's worth
-    for (int i = 0; i < 100; ++i) {
-        waiting += "\r\n+CREG: 1\r\n\r\nRING\r\n\r\nOK\r\n";
-    }
-    write_chunked(modem.master(), waiting);
+    // More than one read's worth waits before the command.
+    write_chunked(modem.master(), repeat("\r\n+CREG: 1\r\n\r\nRING\r\n\r\nOK\r\n", 100));
     ASSERT_TRUE(modem.slave_readable());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of it is queued
     EXPECT_EQ(exchange(modem, "AT+CGSN", "\r\n4901\r\n\r\nOK\r\n"), "\r\n4901\r\n\r\nOK\r\n");
@@ -212,16 +217,14 @@ TEST_F(AtChannelTest, NoFinalLineWithinTheScaledWaitGivesTimeout) {
 
 TEST_F(AtChannelTest, OversizedOrEndlessAnswersStayInTheBufferAndInStep) {
     PtyModem modem;
-    const std::string cut = exchange(modem, "AT+CRSM=176",
-                                     "\r\n" + std::string(20000, 'A') + "\r\n\r\nOK\r\n", 0, 4096);
+    const std::string cut =
+        exchange(modem, "AT+CRSM=176", "\r\n" + std::string(20000, 'A') + "\r\n\r\nOK\r\n",
+                 ORV_AT_OUTCOME_ANSWER, 4096);
     EXPECT_EQ(cut, "\r\n" + std::string(ORV_AT_DATA_SIZE - 3, 'A'));
     EXPECT_EQ(exchange(modem, "AT", "\r\nOK\r\n"), "\r\nOK\r\n");
 
     setenv("ORV_AT_WAIT_SCALE", "0.03", 1);
-    std::string flood;
-    for (int i = 0; i < 4000; ++i) {
-        flood += "+CREG: 1,\"00C3\",\"0000ABCD\"\r\n";  // no final line ever
-    }
+    const std::string flood = repeat("+CREG: 1,\"00C3\",\"0000ABCD\"\r\n", 4000);  // no final
     EXPECT_EQ(exchange(modem, "AT+CREG?", flood, ORV_AT_OUTCOME_TIMEOUT, 8192), "TIMEOUT");
 }
 
