@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -178,24 +177,18 @@ void Rig::start_modem(const ModemOptions& options) {
     unlink(path("modem.out").c_str());
     modem_pid_ = spawn(argv, {}, path("modem.out"), child_setup_, unprivileged_);
     modem_port_ = -1;
-    const bool up = wait_for(
-        [&] {
-            if (!exists(path("modem.ctl"))) {
-                return false;
+    const bool up = wait_for([&] {
+        if (!exists(path("modem.ctl")) || options.tcp_port < 0) {
+            return exists(path("modem.ctl")) && exists(path("modem"));
+        }
+        for (const std::string& line : read_lines(path("modem.out"))) {
+            if (line.rfind("tcp: ", 0) == 0) {  // "tcp: 127.0.0.1:PORT"
+                modem_port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
+                return true;
             }
-            if (options.tcp_port < 0) {
-                return exists(path("modem"));
-            }
-            for (const std::string& line : read_lines(path("modem.out"))) {
-                const std::size_t colon = line.rfind(':');
-                if (line.rfind("tcp: ", 0) == 0 && colon != std::string::npos) {
-                    modem_port_ = std::atoi(line.c_str() + colon + 1);
-                    return true;
-                }
-            }
-            return false;
-        },
-        10s);
+        }
+        return false;
+    });
     if (!up) {
         throw std::runtime_error("the virtual modem did not come up");
     }
@@ -301,25 +294,13 @@ void Rig::send_raw(const std::string& datagram) {
     }
 }
 
-std::string Rig::modem_ctl(const std::vector<std::string>& words) {
-    std::string cmd = "'" + bin_path("orv_modem_sim") + "' ctl '" + path("modem.ctl") + "'";
-    std::string command;
-    for (const std::string& w : words) {
-        cmd += " '" + w + "'";  // the words hold no single quote
-        command += " " + w;
+void Rig::modem_ctl(const std::vector<std::string>& words) {
+    std::vector<std::string> argv = {bin_path("orv_modem_sim"), "ctl", path("modem.ctl")};
+    argv.insert(argv.end(), words.begin(), words.end());
+    if (run(argv, {}, path("ctl.out")) != 0) {
+        throw std::runtime_error("modem control command failed: " + words.front());
     }
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p != nullptr && std::fgets(buf, sizeof buf, p) != nullptr) {
-        out += buf;
-    }
-    if (p == nullptr || pclose(p) != 0) {
-        throw std::runtime_error("modem control command failed: " + command);
-    }
-    return out;
 }
-
 // Runs one statement on the store with `name` (and `value`) bound; returns the first row's value.
 std::optional<std::string> Rig::sql(const char* statement, const std::string& name,
                                     const std::string* value, bool write) {
@@ -384,25 +365,21 @@ bool Rig::wait_store(const std::string& name, const std::string& value,
 }
 
 Lines Rig::journal() {
-    std::vector<std::string> lines = read_lines(path("journal"));
+    Lines lines = read_lines(path("journal"));
     for (std::string& l : lines) {
-        while (!l.empty() && (l.back() == '\r' || l.back() == '\n')) {
-            l.pop_back();
-        }
+        l.erase(l.find_last_not_of("\r\n") + 1);
     }
     return lines;
 }
 
-std::vector<std::string> Rig::log_messages() {
-    std::vector<std::string> messages;
+Lines Rig::log_messages() {
+    Lines messages;
     for (const std::string& line : read_lines(path("log/orv_mdm.log"))) {
         // "YYYY-MM-DD HH:MM:SS.mmm LEVEL MODULE:LINE MESSAGE"
         std::size_t at = 0;
         for (int field = 0; field < 4 && at != std::string::npos; ++field) {
             at = line.find(' ', at);
-            if (at != std::string::npos) {
-                ++at;
-            }
+            at += at == std::string::npos ? 0 : 1;
         }
         messages.push_back(at == std::string::npos ? line : line.substr(at));
     }
@@ -410,47 +387,24 @@ std::vector<std::string> Rig::log_messages() {
 }
 
 bool Rig::wait_log(const std::string& message, std::chrono::milliseconds timeout) {
-    return wait_for(
-        [&] {
-            for (const std::string& m : log_messages()) {
-                if (m == message) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeout);
+    return wait_for([&] { return count(log_messages(), message) > 0; }, timeout);
 }
 
-std::vector<std::string> Rig::notifications(std::chrono::milliseconds wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        pollfd p{mc_fd_, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) <= 0) {
-            break;
-        }
-        char buf[256];
-        const ssize_t n = recv(mc_fd_, buf, sizeof buf, 0);
-        if (n >= 0) {
-            received_.emplace_back(buf, static_cast<std::size_t>(n));
-        }
+std::vector<std::string> Rig::notifications() {
+    char buf[256];
+    for (ssize_t n; (n = recv(mc_fd_, buf, sizeof buf, MSG_DONTWAIT)) >= 0;) {
+        received_.emplace_back(buf, static_cast<std::size_t>(n));
     }
     return received_;
 }
 
-std::vector<std::string> Rig::notes() {
-    std::vector<std::string> lines;
-    for (const std::string& d : notifications()) {
+Lines Rig::wait_notes(std::size_t count, std::chrono::milliseconds timeout) {
+    wait_for([&] { return notifications().size() >= count; }, timeout);
+    Lines lines;
+    for (const std::string& d : received_) {
         lines.push_back(client::describe_notification(d));
     }
     return lines;
-}
-
-std::vector<std::string> Rig::wait_notes(std::size_t count, std::chrono::milliseconds timeout) {
-    wait_for([&] { return notifications().size() >= count; }, timeout);
-    return notes();
 }
 
 }  // namespace orv::e2e

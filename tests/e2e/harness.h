@@ -31,7 +31,6 @@ class Rig {
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
 
-    const std::string& dir() const { return dir_; }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
     // Factory items before the daemon starts.
@@ -75,8 +74,8 @@ class Rig {
     // Runs the request tool with these arguments against this rig's daemon; returns its status.
     int send_tool(const std::vector<std::string>& args);
 
-    // One control command to the virtual modem, word by word; returns its reply.
-    std::string modem_ctl(const std::vector<std::string>& words);
+    // One control command to the virtual modem, word by word; throws when it fails.
+    void modem_ctl(const std::vector<std::string>& words);
 
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);
@@ -93,15 +92,14 @@ class Rig {
     Lines journal();
     Lines commands();
     // Log messages (the text after "MODULE:LINE "), in order.
-    std::vector<std::string> log_messages();
+    Lines log_messages();
     bool wait_log(const std::string& message, std::chrono::milliseconds timeout = 10s);
 
     // Controller notifications received so far, as raw datagrams.
-    std::vector<std::string> notifications(std::chrono::milliseconds wait = 0ms);
-    // The same, one readable line each ("pin_status kind=0 state=\"READY\"").
-    std::vector<std::string> notes();
-    // Waits until `count` notifications have arrived; returns the readable lines.
-    std::vector<std::string> wait_notes(std::size_t count, std::chrono::milliseconds timeout = 10s);
+    std::vector<std::string> notifications();
+    // Waits until `count` notifications have arrived; returns all received, one readable line
+    // each ("pin_status kind=0 state=\"READY\"").
+    Lines wait_notes(std::size_t count, std::chrono::milliseconds timeout = 10s);
 
   private:
     std::vector<std::string> daemon_env(const std::vector<std::string>& extra) const;

@@ -75,16 +75,5 @@ TEST(SimIdentity, ApnRecordCarriesTheHomeNetwork) {
               R"(apn_sim_msg plmn="26201" imsi="262011234567890" iccid="8944123456789012345F")");
 }
 
-TEST(SimIdentity, BusySimIsAskedAgainAfterFiveSeconds) {
-    Rig rig;
-    rig.start();
-    rig.modem_ctl({"busy", "1"});
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(rig.send_tool({"GET_MSISDN", "--wait-store", "msisdn", "--timeout", "20"}), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_EQ(rig.store("msisdn"), "+447700900123");
-    EXPECT_EQ(count(rig.journal(), "AT+CNUM"), 2u);
-}
-
 }  // namespace
 }  // namespace orv::e2e
