@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
@@ -13,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -54,6 +54,14 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
         _exit(127);
     }
     return pid;
+}
+
+// Runs a program to its end; its exit status, -1 when it did not exit.
+int run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+        const std::string& out_file) {
+    int status = 0;
+    waitpid(spawn(argv, env, out_file), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void stop(pid_t& pid) {
@@ -107,6 +115,10 @@ std::vector<std::string> read_lines(const std::string& path) {
 
 std::string bin_path(const std::string& name) {
     return std::string(ORV_BIN_DIR) + "/" + name;
+}
+
+std::size_t count(const Lines& lines, const std::string& s) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), s));
 }
 
 std::string le32(std::uint32_t v) {
@@ -165,24 +177,18 @@ void Rig::start_modem(const ModemOptions& options) {
     unlink(path("modem.out").c_str());
     modem_pid_ = spawn(argv, {}, path("modem.out"), child_setup_, unprivileged_);
     modem_port_ = -1;
-    const bool up = wait_for(
-        [&] {
-            if (!exists(path("modem.ctl"))) {
-                return false;
+    const bool up = wait_for([&] {
+        if (!exists(path("modem.ctl")) || options.tcp_port < 0) {
+            return exists(path("modem.ctl")) && exists(path("modem"));
+        }
+        for (const std::string& line : read_lines(path("modem.out"))) {
+            if (line.rfind("tcp: ", 0) == 0) {  // "tcp: 127.0.0.1:PORT"
+                modem_port_ = std::atoi(line.c_str() + line.rfind(':') + 1);
+                return true;
             }
-            if (options.tcp_port < 0) {
-                return exists(path("modem"));
-            }
-            for (const std::string& line : read_lines(path("modem.out"))) {
-                const std::size_t colon = line.rfind(':');
-                if (line.rfind("tcp: ", 0) == 0 && colon != std::string::npos) {
-                    modem_port_ = std::atoi(line.c_str() + colon + 1);
-                    return true;
-                }
-            }
-            return false;
-        },
-        10s);
+        }
+        return false;
+    });
     if (!up) {
         throw std::runtime_error("the virtual modem did not come up");
     }
@@ -206,13 +212,31 @@ void Rig::run_unprivileged() {
                     .c_str());
 }
 
-void Rig::start_daemon(const std::vector<std::string>& env) {
-    std::vector<std::string> full = {
+std::vector<std::string> Rig::daemon_env(const std::vector<std::string>& extra) const {
+    std::vector<std::string> env = {
         "ORV_RUN_DIR=" + path("run"),    "ORV_MODEM=" + modem_address(),
         "ORV_NVRAM=" + path("nvram.db"), "ORV_FACTORY_DIR=" + path("factory"),
         "ORV_LOG_DIR=" + path("log"),    "ORV_DEVICE_DB=" + bin_path("device.db"),
         "ORV_AT_WAIT_SCALE=0.05"};
-    full.insert(full.end(), env.begin(), env.end());
+    env.insert(env.end(), extra.begin(), extra.end());  // later entries win with putenv
+    return env;
+}
+
+void Rig::start(const ModemOptions& modem, const std::vector<std::string>& env) {
+    start_modem(modem);
+    start_daemon(env);
+    if (!wait_for([&] { return journal().size() >= 3; })) {
+        throw std::runtime_error("the bring-up did not finish");
+    }
+}
+
+Lines Rig::commands() {
+    const Lines j = journal();
+    return j.size() > 3 ? Lines(j.begin() + 3, j.end()) : Lines{};
+}
+
+void Rig::start_daemon(const std::vector<std::string>& env) {
+    const std::vector<std::string> full = daemon_env(env);
     daemon_pid_ =
         spawn({bin_path(daemon_binary_)}, full, path("daemon.out"), child_setup_, unprivileged_);
     // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.
@@ -223,14 +247,8 @@ void Rig::start_daemon(const std::vector<std::string>& env) {
 }
 
 int Rig::run_second_daemon() {
-    const pid_t pid = spawn({bin_path("orv_mdm")},
-                            {"ORV_RUN_DIR=" + path("run"), "ORV_MODEM=" + path("modem"),
-                             "ORV_NVRAM=" + path("nvram.db"), "ORV_FACTORY_DIR=" + path("factory"),
-                             "ORV_LOG_DIR=" + path("log2")},
-                            path("daemon2.out"));
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run({bin_path("orv_mdm")}, daemon_env({"ORV_LOG_DIR=" + path("log2")}),
+               path("daemon2.out"));
 }
 
 void Rig::stop_daemon() {
@@ -276,98 +294,67 @@ void Rig::send_raw(const std::string& datagram) {
     }
 }
 
-std::string Rig::modem_ctl(const std::vector<std::string>& words) {
-    std::string cmd = "'" + bin_path("orv_modem_sim") + "' ctl '" + path("modem.ctl") + "'";
-    std::string command;
-    for (const std::string& w : words) {
-        cmd += " '" + w + "'";  // the words hold no single quote
-        command += " " + w;
+void Rig::modem_ctl(const std::vector<std::string>& words) {
+    std::vector<std::string> argv = {bin_path("orv_modem_sim"), "ctl", path("modem.ctl")};
+    argv.insert(argv.end(), words.begin(), words.end());
+    if (run(argv, {}, path("ctl.out")) != 0) {
+        throw std::runtime_error("modem control command failed: " + words.front());
     }
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (p != nullptr && std::fgets(buf, sizeof buf, p) != nullptr) {
-        out += buf;
+}
+// Runs one statement on the store with `name` (and `value`) bound; returns the first row's value.
+std::optional<std::string> Rig::sql(const char* statement, const std::string& name,
+                                    const std::string* value, bool write) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* st = nullptr;
+    std::optional<std::string> row;
+    if (sqlite3_open_v2(path("nvram.db").c_str(), &db,
+                        write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
+                        nullptr) == SQLITE_OK &&
+        sqlite3_busy_timeout(db, 2000) == SQLITE_OK &&
+        sqlite3_prepare_v2(db, statement, -1, &st, nullptr) == SQLITE_OK) {
+        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
+        if (value != nullptr) {
+            sqlite3_bind_blob(st, 2, value->data(), static_cast<int>(value->size()),
+                              SQLITE_TRANSIENT);
+        }
+        if (sqlite3_step(st) == SQLITE_ROW) {
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(st, 0));
+            row = std::string(bytes == nullptr ? "" : bytes,
+                              static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
+        }
     }
-    if (p == nullptr || pclose(p) != 0) {
-        throw std::runtime_error("modem control command failed: " + command);
-    }
-    return out;
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    return row;
 }
 
 std::optional<std::string> Rig::store(const std::string& name) {
-    sqlite3* db = nullptr;
-    std::optional<std::string> value;
-    if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_busy_timeout(db, 2000);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT value FROM nvram WHERE name = ?1", -1, &st, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-            if (sqlite3_step(st) == SQLITE_ROW) {
-                const auto* bytes = static_cast<const char*>(sqlite3_column_blob(st, 0));
-                value = std::string(bytes == nullptr ? "" : bytes,
-                                    static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
-            }
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return value;
+    return sql("SELECT value FROM nvram WHERE name = ?1", name, nullptr, false);
+}
+
+void Rig::set(const std::string& name, const std::string& value) {
+    sql("INSERT OR REPLACE INTO nvram(name, value) VALUES(?1, ?2)", name, &value, true);
+}
+
+void Rig::unset(const std::string& name) {
+    sql("DELETE FROM nvram WHERE name = ?1", name, nullptr, true);
 }
 
 int Rig::send_tool(const std::vector<std::string>& args) {
     std::vector<std::string> argv = {bin_path("orv_mdm_send")};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t pid = spawn(argv, {"ORV_RUN_DIR=" + path("run"), "ORV_NVRAM=" + path("nvram.db")},
-                            path("send.out"));
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run(argv, {"ORV_RUN_DIR=" + path("run"), "ORV_NVRAM=" + path("nvram.db")},
+               path("send.out"));
 }
 
-void Rig::set(const std::string& name, const std::string& value) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_busy_timeout(db, 2000);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO nvram(name, value) VALUES(?1, ?2)", -1,
-                               &st, nullptr) == SQLITE_OK) {
-            sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_bind_blob(st, 2, value.data(), static_cast<int>(value.size()),
-                              SQLITE_TRANSIENT);
-            sqlite3_step(st);
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-}
-
-void Rig::unset(const std::string& name) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path("nvram.db").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_busy_timeout(db, 2000);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, "DELETE FROM nvram WHERE name = ?1", -1, &st, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-            sqlite3_step(st);
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-}
-
-bool Rig::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {
+bool Rig::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout,
+                   std::chrono::milliseconds every) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
-        std::this_thread::sleep_for(5ms);
+        std::this_thread::sleep_for(every);
     }
     return true;
 }
@@ -377,26 +364,22 @@ bool Rig::wait_store(const std::string& name, const std::string& value,
     return wait_for([&] { return store(name) == value; }, timeout);
 }
 
-std::vector<std::string> Rig::journal() {
-    std::vector<std::string> lines = read_lines(path("journal"));
+Lines Rig::journal() {
+    Lines lines = read_lines(path("journal"));
     for (std::string& l : lines) {
-        while (!l.empty() && (l.back() == '\r' || l.back() == '\n')) {
-            l.pop_back();
-        }
+        l.erase(l.find_last_not_of("\r\n") + 1);
     }
     return lines;
 }
 
-std::vector<std::string> Rig::log_messages() {
-    std::vector<std::string> messages;
+Lines Rig::log_messages() {
+    Lines messages;
     for (const std::string& line : read_lines(path("log/orv_mdm.log"))) {
         // "YYYY-MM-DD HH:MM:SS.mmm LEVEL MODULE:LINE MESSAGE"
         std::size_t at = 0;
         for (int field = 0; field < 4 && at != std::string::npos; ++field) {
             at = line.find(' ', at);
-            if (at != std::string::npos) {
-                ++at;
-            }
+            at += at == std::string::npos ? 0 : 1;
         }
         messages.push_back(at == std::string::npos ? line : line.substr(at));
     }
@@ -404,47 +387,24 @@ std::vector<std::string> Rig::log_messages() {
 }
 
 bool Rig::wait_log(const std::string& message, std::chrono::milliseconds timeout) {
-    return wait_for(
-        [&] {
-            for (const std::string& m : log_messages()) {
-                if (m == message) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        timeout);
+    return wait_for([&] { return count(log_messages(), message) > 0; }, timeout);
 }
 
-std::vector<std::string> Rig::notifications(std::chrono::milliseconds wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        pollfd p{mc_fd_, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (poll(&p, 1, static_cast<int>(std::max<long>(0, left.count()))) <= 0) {
-            break;
-        }
-        char buf[256];
-        const ssize_t n = recv(mc_fd_, buf, sizeof buf, 0);
-        if (n >= 0) {
-            received_.emplace_back(buf, static_cast<std::size_t>(n));
-        }
+std::vector<std::string> Rig::notifications() {
+    char buf[256];
+    for (ssize_t n; (n = recv(mc_fd_, buf, sizeof buf, MSG_DONTWAIT)) >= 0;) {
+        received_.emplace_back(buf, static_cast<std::size_t>(n));
     }
     return received_;
 }
 
-std::vector<std::string> Rig::notes() {
-    std::vector<std::string> lines;
-    for (const std::string& d : notifications()) {
+Lines Rig::wait_notes(std::size_t count, std::chrono::milliseconds timeout) {
+    wait_for([&] { return notifications().size() >= count; }, timeout);
+    Lines lines;
+    for (const std::string& d : received_) {
         lines.push_back(client::describe_notification(d));
     }
     return lines;
-}
-
-std::vector<std::string> Rig::wait_notes(std::size_t count, std::chrono::milliseconds timeout) {
-    wait_for([&] { return notifications().size() >= count; }, timeout);
-    return notes();
 }
 
 }  // namespace orv::e2e

@@ -15,6 +15,7 @@
 namespace orv::e2e {
 
 using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
 
 struct ModemOptions {
     std::string profile;            // TOML text; empty: the modem's built-in default
@@ -30,7 +31,6 @@ class Rig {
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
 
-    const std::string& dir() const { return dir_; }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
     // Factory items before the daemon starts.
@@ -53,6 +53,8 @@ class Rig {
     // daemon and the modem as that user, so that file modes bind them as they bind a daemon in
     // service. No effect for a test run as an ordinary user. Call before starting them.
     void run_unprivileged();
+    // Starts the modem and the daemon and waits until the bring-up's three commands are sent.
+    void start(const ModemOptions& modem = {}, const std::vector<std::string>& env = {});
     // Starts the daemon and waits until its request socket exists. Extra environment as NAME=VALUE.
     void start_daemon(const std::vector<std::string>& env = {});
     // Runs a second daemon in the same folders and returns its exit status.
@@ -72,33 +74,37 @@ class Rig {
     // Runs the request tool with these arguments against this rig's daemon; returns its status.
     int send_tool(const std::vector<std::string>& args);
 
-    // One control command to the virtual modem, word by word; returns its reply.
-    std::string modem_ctl(const std::vector<std::string>& words);
+    // One control command to the virtual modem, word by word; throws when it fails.
+    void modem_ctl(const std::vector<std::string>& words);
 
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);
     // Removes or sets a store entry, as another process may.
     void unset(const std::string& name);
     void set(const std::string& name, const std::string& value);
-    // Waits until `pred` holds or `timeout` passes; returns whether it held.
-    bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s);
+    // Waits until `pred` holds (asked every `every`) or `timeout` passes; returns whether it held.
+    bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s,
+                  std::chrono::milliseconds every = 5ms);
     bool wait_store(const std::string& name, const std::string& value,
                     std::chrono::milliseconds timeout = 10s);
 
-    // Commands the modem received, in order.
-    std::vector<std::string> journal();
+    // Commands the modem received, in order; commands(): those after the bring-up's three.
+    Lines journal();
+    Lines commands();
     // Log messages (the text after "MODULE:LINE "), in order.
-    std::vector<std::string> log_messages();
+    Lines log_messages();
     bool wait_log(const std::string& message, std::chrono::milliseconds timeout = 10s);
 
     // Controller notifications received so far, as raw datagrams.
-    std::vector<std::string> notifications(std::chrono::milliseconds wait = 0ms);
-    // The same, one readable line each ("pin_status kind=0 state=\"READY\"").
-    std::vector<std::string> notes();
-    // Waits until `count` notifications have arrived; returns the readable lines.
-    std::vector<std::string> wait_notes(std::size_t count, std::chrono::milliseconds timeout = 10s);
+    std::vector<std::string> notifications();
+    // Waits until `count` notifications have arrived; returns all received, one readable line
+    // each ("pin_status kind=0 state=\"READY\"").
+    Lines wait_notes(std::size_t count, std::chrono::milliseconds timeout = 10s);
 
   private:
+    std::vector<std::string> daemon_env(const std::vector<std::string>& extra) const;
+    std::optional<std::string> sql(const char* statement, const std::string& name,
+                                   const std::string* value, bool write);
     std::string dir_;
     int modem_port_ = -1;
     bool unprivileged_ = false;
@@ -114,5 +120,7 @@ std::string bin_path(const std::string& name);
 // The user and group that run_unprivileged() hands the rig to.
 inline constexpr unsigned kUnprivilegedId = 65534;
 std::string le32(std::uint32_t v);
+// How often `s` occurs in `lines`.
+std::size_t count(const Lines& lines, const std::string& s);
 
 }  // namespace orv::e2e

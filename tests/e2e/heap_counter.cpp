@@ -48,27 +48,30 @@ void note_sqlite(long delta) {
     }
 }
 
+// Writes the size head in front of a block SQLite asked for; `delta`: its change of bytes in use.
+void* tagged(void* block, int n, long delta) {
+    if (block == nullptr) {
+        return nullptr;
+    }
+    const std::size_t size = static_cast<std::size_t>(n);
+    std::memcpy(block, &size, sizeof size);
+    note_sqlite(delta);
+    return static_cast<unsigned char*>(block) + kHead;
+}
+
 void* sq_malloc(int n) {
     if (n <= 0) {
         return nullptr;
     }
     ++g_sqlite_calls;
-    auto* p = static_cast<unsigned char*>(__libc_malloc(static_cast<std::size_t>(n) + kHead));
-    if (p == nullptr) {
-        return nullptr;
-    }
-    const std::size_t size = static_cast<std::size_t>(n);
-    std::memcpy(p, &size, sizeof size);
-    note_sqlite(n);
-    return p + kHead;
+    return tagged(__libc_malloc(static_cast<std::size_t>(n) + kHead), n, n);
 }
 
 int sq_size(void* ptr) {
-    if (ptr == nullptr) {
-        return 0;
-    }
     std::size_t size = 0;
-    std::memcpy(&size, static_cast<unsigned char*>(ptr) - kHead, sizeof size);
+    if (ptr != nullptr) {
+        std::memcpy(&size, static_cast<unsigned char*>(ptr) - kHead, sizeof size);
+    }
     return static_cast<int>(size);
 }
 
@@ -85,15 +88,9 @@ void* sq_realloc(void* ptr, int n) {
     }
     ++g_sqlite_calls;
     const int old = sq_size(ptr);
-    auto* p = static_cast<unsigned char*>(__libc_realloc(static_cast<unsigned char*>(ptr) - kHead,
-                                                         static_cast<std::size_t>(n) + kHead));
-    if (p == nullptr) {
-        return nullptr;
-    }
-    const std::size_t size = static_cast<std::size_t>(n);
-    std::memcpy(p, &size, sizeof size);
-    note_sqlite(n - old);
-    return p + kHead;
+    return tagged(__libc_realloc(static_cast<unsigned char*>(ptr) - kHead,
+                                 static_cast<std::size_t>(n) + kHead),
+                  n, n - old);
 }
 
 int sq_roundup(int n) {
@@ -109,52 +106,36 @@ void sq_shutdown(void*) {}
 const sqlite3_mem_methods kSqliteMethods = {sq_malloc,  sq_free, sq_realloc,  sq_size,
                                             sq_roundup, sq_init, sq_shutdown, nullptr};
 
-// Appends the decimal form of `v` to `out` at `at`; returns the new length.
-std::size_t put_number(char* out, std::size_t at, std::size_t size, long v) {
+// Appends "name=value\n" to `out` (room for every row is reserved by the caller).
+std::size_t put_row(char* out, std::size_t at, const char* name, long v) {
+    while (*name != '\0') {
+        out[at++] = *name++;
+    }
     char digits[24];
     std::size_t n = 0;
-    const bool negative = v < 0;
-    unsigned long u =
-        negative ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
+    unsigned long u = v < 0 ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
     do {
         digits[n++] = static_cast<char>('0' + u % 10);
         u /= 10;
-    } while (u != 0 && n < sizeof digits);
-    if (negative && at < size) {
+    } while (u != 0);
+    if (v < 0) {
         out[at++] = '-';
     }
-    while (n > 0 && at < size) {
+    while (n > 0) {
         out[at++] = digits[--n];
     }
-    return at;
-}
-
-std::size_t put_text(char* out, std::size_t at, std::size_t size, const char* text) {
-    for (; *text != '\0' && at < size; ++text) {
-        out[at++] = *text;
-    }
+    out[at++] = '\n';
     return at;
 }
 
 void write_report(int) {
     const int saved_errno = errno;
-    char buf[256];
-    std::size_t at = 0;
-    const struct {
-        const char* name;
-        long value;
-    } rows[] = {
-        {"c_calls=", static_cast<long>(g_c_calls.load())},
-        {"new_calls=", static_cast<long>(g_new_calls.load())},
-        {"sqlite_calls=", static_cast<long>(g_sqlite_calls.load())},
-        {"sqlite_bytes=", g_sqlite_bytes.load()},
-        {"sqlite_peak=", g_sqlite_peak.load()},
-    };
-    for (const auto& row : rows) {
-        at = put_text(buf, at, sizeof buf, row.name);
-        at = put_number(buf, at, sizeof buf, row.value);
-        at = put_text(buf, at, sizeof buf, "\n");
-    }
+    char buf[5 * 40];  // five rows of a short name and at most 20 digits and a sign
+    std::size_t at = put_row(buf, 0, "c_calls=", static_cast<long>(g_c_calls.load()));
+    at = put_row(buf, at, "new_calls=", static_cast<long>(g_new_calls.load()));
+    at = put_row(buf, at, "sqlite_calls=", static_cast<long>(g_sqlite_calls.load()));
+    at = put_row(buf, at, "sqlite_bytes=", g_sqlite_bytes.load());
+    at = put_row(buf, at, "sqlite_peak=", g_sqlite_peak.load());
     const int fd = open(g_report_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) {
         const ssize_t n = write(fd, buf, at);
@@ -177,20 +158,11 @@ __attribute__((constructor)) void install_counters() {
     sigaction(SIGUSR1, &sa, nullptr);
 }
 
-void* counted_new(std::size_t size) {
-    ++g_new_calls;
-    void* p = __libc_malloc(size == 0 ? 1 : size);
-    if (p == nullptr) {
-        std::abort();  // the daemon is built without exceptions
-    }
-    return p;
-}
-
-void* counted_aligned_new(std::size_t size, std::size_t alignment) {
+void* counted_new(std::size_t size, std::size_t alignment) {
     ++g_new_calls;
     void* p = __libc_memalign(alignment, size == 0 ? 1 : size);
     if (p == nullptr) {
-        std::abort();
+        std::abort();  // the daemon is built without exceptions
     }
     return p;
 }
@@ -245,45 +217,14 @@ void* valloc(std::size_t size) {
 
 }  // extern "C"
 
+// The other forms of new (arrays, nothrow) and of delete (arrays, sized) end in these by their
+// library definitions; plain delete ends in free above.
 void* operator new(std::size_t size) {
-    return counted_new(size);
-}
-void* operator new[](std::size_t size) {
-    return counted_new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    return counted_new(size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
-    return counted_new(size);
+    return counted_new(size, alignof(std::max_align_t));
 }
 void* operator new(std::size_t size, std::align_val_t a) {
-    return counted_aligned_new(size, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t size, std::align_val_t a) {
-    return counted_aligned_new(size, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept {
-    __libc_free(p);
-}
-void operator delete[](void* p) noexcept {
-    __libc_free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    __libc_free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    __libc_free(p);
+    return counted_new(size, static_cast<std::size_t>(a));
 }
 void operator delete(void* p, std::align_val_t) noexcept {
-    __libc_free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept {
-    __libc_free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
-    __libc_free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept {
     __libc_free(p);
 }

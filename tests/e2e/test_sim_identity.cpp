@@ -8,8 +8,6 @@
 namespace orv::e2e {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 constexpr const char* kTwoSims = R"(
 [sim.default]
 iccid = "8944123456789012345"
@@ -24,16 +22,10 @@ languages = []
 mnc_digits = 2
 )";
 
-std::size_t count(const Lines& lines, const std::string& s) {
-    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), s));
-}
-
 TEST(SimIdentity, LanguageFollowsANewSim) {
     Rig rig;
     rig.write_factory_item(2301, std::string("\x01", 1));
-    rig.start_modem({.profile = kTwoSims});
-    rig.start_daemon();
-    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 3; }));
+    rig.start({.profile = kTwoSims});
     const std::string ef_pl = "AT+CRSM=176,12037,0,0,2";
 
     // A new SIM with a preferred language.
@@ -63,9 +55,7 @@ TEST(SimIdentity, LanguageFollowsANewSim) {
 
 TEST(SimIdentity, ApnRecordCarriesTheHomeNetwork) {
     Rig rig;
-    rig.start_modem({.profile = kTwoSims});
-    rig.start_daemon();
-    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 3; }));
+    rig.start({.profile = kTwoSims});
 
     // Nothing read yet: the record goes out with empty identity fields.
     ASSERT_EQ(rig.send_tool({"APN_GET_SIM_INFO"}), 0);
@@ -83,19 +73,6 @@ TEST(SimIdentity, ApnRecordCarriesTheHomeNetwork) {
     ASSERT_EQ(rig.send_tool({"APN_GET_SIM_INFO"}), 0);
     EXPECT_EQ(rig.wait_notes(3).back(),
               R"(apn_sim_msg plmn="26201" imsi="262011234567890" iccid="8944123456789012345F")");
-}
-
-TEST(SimIdentity, BusySimIsAskedAgainAfterFiveSeconds) {
-    Rig rig;
-    rig.start_modem();
-    rig.start_daemon();
-    ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= 3; }));
-    rig.modem_ctl({"busy", "1"});
-    const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(rig.send_tool({"GET_MSISDN", "--wait-store", "msisdn", "--timeout", "20"}), 0);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, 5s);
-    EXPECT_EQ(rig.store("msisdn"), "+447700900123");
-    EXPECT_EQ(count(rig.journal(), "AT+CNUM"), 2u);
 }
 
 }  // namespace
