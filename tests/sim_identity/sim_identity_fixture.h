@@ -19,45 +19,11 @@
 namespace orv::sim_identity::testing {
 
 using fake::answers;
+using fake::expect_story;
 using fake::fake;
 using fake::Lines;
 using fake::split;
-
-// One row: answers in; timeline and "LEVEL text" log lines that must appear out. `input` and
-// `arg` are what a table needs beyond that.
-struct Story {
-    const char* name;
-    std::string answers;
-    std::string timeline;
-    std::string logs;
-    std::string input = {};
-    int arg = 0;
-
-    std::string field(std::size_t i) const {
-        const Lines f = split(input);
-        return i < f.size() ? f[i] : "";
-    }
-};
-
-// Resets the platform, scripts the answers, runs `handler` and checks the story. The timeline is
-// compared as '|'-joined text, so an entry may hold '|' itself (the APN record does).
-template <typename Run>
-void expect_story(const Story& s, Run run) {
-    fake::reset();
-    const std::vector<std::string> in = answers(s.answers);
-    fake().answers.assign(in.begin(), in.end());
-    run();
-    std::string timeline;
-    for (const std::string& entry : fake().timeline) {
-        timeline += (timeline.empty() ? "" : "|") + entry;
-    }
-    EXPECT_EQ(split(timeline), split(s.timeline)) << s.name;
-    const Lines logs = fake().log_texts();
-    for (const std::string& want : split(s.logs)) {
-        EXPECT_NE(std::find(logs.begin(), logs.end(), want), logs.end())
-            << s.name << ": missing log \"" << want << "\"";
-    }
-}
+using fake::Story;
 
 // The EF ICCID answer with `quoted` between the quotes, as this modem writes it.
 inline std::string crsm(std::string_view quoted) {

@@ -21,9 +21,11 @@
 namespace orv::sim_security::test {
 
 using fake::answers;
+using fake::expect_story;
 using fake::fake;
 using fake::Lines;
 using fake::split;
+using fake::Story;
 
 // A payload as the receive loop hands it over: the bytes after the identifier, zero beyond what
 // was sent.
@@ -51,36 +53,6 @@ inline bool has_log_starting(std::string_view start) {
     const Lines logs = fake().log_texts();
     return std::any_of(logs.begin(), logs.end(),
                        [&](const std::string& l) { return l.starts_with(start); });
-}
-
-// One row of a handler's story: answers in; timeline and the starts of "LEVEL text" log lines
-// out. `input` holds the request's text fields ('|' between), `arg` what else a table needs (a
-// lock kind, an operation).
-struct Story {
-    const char* name;
-    std::string answers;
-    std::string timeline;
-    std::string logs;
-    std::string input = {};
-    std::uint32_t arg = 0;
-
-    std::string field(std::size_t i) const {
-        const Lines f = split(input);
-        return i < f.size() ? f[i] : "";
-    }
-};
-
-// Resets the platform, scripts the answers, runs `handler` and checks the story.
-template <typename Run>
-void expect_story(const Story& s, Run run) {
-    fake::reset();
-    const std::vector<std::string> in = answers(s.answers);
-    fake().answers.assign(in.begin(), in.end());
-    run();
-    EXPECT_EQ(fake().timeline, split(s.timeline)) << s.name;
-    for (const std::string& want : split(s.logs)) {
-        EXPECT_TRUE(has_log_starting(want)) << s.name << ": missing log \"" << want << "\"";
-    }
 }
 
 // The counter refresh every PIN operation ends with, after "+EPINC: 3, 3, 10, 10".
