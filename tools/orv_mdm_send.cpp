@@ -135,6 +135,7 @@ int main(int argc, char** argv) {
     bool list = false;
 
     int c = 0;
+    std::string error;
     while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
         switch (c) {
             case kOptPin:
@@ -171,9 +172,8 @@ int main(int argc, char** argv) {
                 wait_name = optarg;
                 break;
             case kOptTimeout:
-                if (!parse_seconds(optarg, timeout)) {
-                    return usage_error(std::string("--timeout \"") + optarg +
-                                       "\" is not a number of seconds");
+                if (!parse_timeout_option(optarg, timeout, error)) {
+                    return usage_error(error);
                 }
                 timeout_given = true;
                 break;
@@ -233,7 +233,6 @@ int main(int argc, char** argv) {
     }
 
     std::string payload;
-    std::string error;
     if (!build_payload(id, payload_opts, payload, error)) {
         return usage_error(error);
     }

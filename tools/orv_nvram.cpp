@@ -171,6 +171,7 @@ int main(int argc, char** argv) {
     long count = 0;
     double timeout = -1;
     int c = 0;
+    std::string error;
     while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
         switch (c) {
             case kOptDb:
@@ -179,19 +180,14 @@ int main(int argc, char** argv) {
             case kOptHex:
                 hex = true;
                 break;
-            case kOptCount: {
-                std::uint32_t n = 0;
-                if (!parse_u32(optarg, n) || n == 0 || n > 0x7fffffff) {
-                    return usage_error(std::string("--count \"") + optarg +
-                                       "\" is not a positive number");
+            case kOptCount:
+                if (!parse_count_option(optarg, count, error)) {
+                    return usage_error(error);
                 }
-                count = static_cast<long>(n);
                 break;
-            }
             case kOptTimeout:
-                if (!parse_seconds(optarg, timeout)) {
-                    return usage_error(std::string("--timeout \"") + optarg +
-                                       "\" is not a number of seconds");
+                if (!parse_timeout_option(optarg, timeout, error)) {
+                    return usage_error(error);
                 }
                 break;
             case kOptHelp:
@@ -222,7 +218,6 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::string error;
     Store store;
     if (command == "get") {
         if (args.size() != 1) {

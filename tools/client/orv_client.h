@@ -41,6 +41,11 @@ bool parse_u32(std::string_view text, std::uint32_t& out);
 bool parse_int32_bits(std::string_view text, std::uint32_t& out);
 // Seconds, decimal fraction allowed, 0 or more.
 bool parse_seconds(std::string_view text, double& out);
+
+// The --count and --timeout options the tools share: false, with the message for the user in
+// `error`, when the text is not a positive whole number (up to 2^31 - 1) or a number of seconds.
+bool parse_count_option(std::string_view text, long& out, std::string& error);
+bool parse_timeout_option(std::string_view text, double& out, std::string& error);
 // "YYYY-MM-DD HH:MM:SS.mmm" of the current local time.
 std::string timestamp_now();
 
