@@ -1,10 +1,17 @@
 // orv_mdm: the modem manager daemon. Takes no arguments; paths come from the environment.
-#include <cstdio>
+#include <csignal>
 
 #include "core/daemon.h"
+#include "platform/orv_paths.h"
 
 int main() {
-    // One line of standard output per modem answer, visible as it happens.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Standard output carries only the echo of modem answers, which is dropped when nobody
+    // takes it: a reader that went away must not end the daemon.
+    std::signal(SIGPIPE, SIG_IGN);
+    // The run, log and store folders exist from the start (mode 0750), whatever is asked first.
+    namespace paths = orv::paths;
+    paths::make_dirs(paths::get(paths::kRunDir));
+    paths::make_dirs(paths::get(paths::kLogDir));
+    paths::make_parent_dirs(paths::get(paths::kNvram));
     return orv::core::orv_quorl_mdm_run();
 }

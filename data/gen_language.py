@@ -1,12 +1,17 @@
 #!/usr/bin/python3
-"""Writes data/language.csv: country calling code as an ICCID carries it -> main language.
+"""Writes data/language.csv: the country digits an ICCID carries -> the language phones of that
+country are set to.
 
 Sources (Debian packages, nothing fetched):
   python3-phonenumbers  libphonenumber's metadata: every country calling code and the regions
                         that share it, the code's main region first.
-  python3-babel         CLDR: likely subtags ("und_DE" -> "de_Latn_DE"), the language CLDR
-                        takes for a territory when nothing else is known, and the territory's
-                        languages with their share of the population and official status.
+  python3-babel         CLDR: the territory's languages with their official status and share of
+                        the population, and likely subtags ("und_DE" -> "de_Latn_DE").
+
+The language of a territory: its official languages first (CLDR status "official" or
+"de_facto_official"), the most spoken of them that has an ISO 639-1 code; where CLDR names no
+official language with one, CLDR's likely language. OVERRIDES below then corrects the few
+territories where that still misleads, each with its reason.
 
 Run from anywhere:  /usr/bin/python3 data/gen_language.py  (rewrites data/language.csv next to it)
 """
@@ -21,11 +26,52 @@ from phonenumbers import COUNTRY_CODE_TO_REGION_CODE
 
 OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "language.csv")
 
+# Territories where the official-language rule names a language phones are rarely set to.
+OVERRIDES = {
+    "PY": ("es", "Guarani is official and more spoken; phones and operators use Spanish"),
+    "IN": ("en", "Hindi leads by speakers; phones ship and are mostly used in English"),
+    "KE": ("en", "Swahili leads by speakers; English is the language of phones and operators"),
+    "UG": ("en", "Swahili is official but little used; English is the everyday written language"),
+    "MW": ("en", "Chichewa leads by speakers; English is the language of phones and operators"),
+    "CF": ("fr", "Sango leads by speakers; French is the written language"),
+    "SD": ("ar", "CLDR's speaker shares put English first; Arabic is the everyday language"),
+    "DJ": ("fr", "Arabic and French are official; French is the written language"),
+    "HT": ("fr", "Haitian Creole leads by speakers; phones offer French"),
+    "BY": ("ru", "Belarusian is official; most people use Russian"),
+    "SN": ("fr", "Wolof is the de facto official language by speakers; French is written"),
+    "NO": ("nb", "CLDR names the macrolanguage no; phones use Bokmal, nb"),
+}
+
+# Issuers that write their mobile country code after 89 instead of the calling code: the
+# digits, the region and why the row cannot mislead another country's SIM.
+MCC_ROWS = [
+    ("302", "CA", "Canada's MCC 302; inside Greece's +30, where no issuer identifier begins with 2"),
+]
+
+# Zones of one-digit calling codes whose issuers also write the code without its leading 0
+# ("8970...", "8914..."): the two-digit rows 10-19 and 70-79 reach their main country. No other
+# calling code begins with 1 or 7, so these rows cannot clash with another country.
+ONE_DIGIT_ZONES = (1, 7)
+
 
 def iccid_code(calling_code):
     """The calling code as it stands after 89 in an ICCID: at least two digits, so the one-digit
     codes +1 and +7 appear as 01 and 07."""
     return "%02d" % calling_code
+
+
+def official_language(region):
+    """The most spoken official language with a two-letter code, or None."""
+    spoken = get_global("territory_languages").get(region, {})
+    ranked = sorted(
+        ((info.get("population_percent") or 0.0, code.split("_")[0])
+         for code, info in spoken.items()
+         if info.get("official_status") in ("official", "de_facto_official")),
+        reverse=True)
+    for _, code in ranked:
+        if len(code) == 2:
+            return code
+    return None
 
 
 def likely_language(region):
@@ -36,23 +82,15 @@ def likely_language(region):
     return tag.split("_")[0]
 
 
-def main_language(region):
-    """The two-letter (ISO 639-1) main language of a territory, or None.
-
-    CLDR's likely language first; when that has no two-letter code (Filipino: fil), the
-    official language with the largest share of the population that has one."""
+def language(region):
+    if region in OVERRIDES:
+        return OVERRIDES[region][0], "override"
+    lang = official_language(region)
+    if lang is not None:
+        return lang, "official"
     lang = likely_language(region)
     if len(lang) == 2:
         return lang, "likely"
-    spoken = get_global("territory_languages").get(region, {})
-    ranked = sorted(
-        ((info.get("population_percent") or 0.0, code.split("_")[0])
-         for code, info in spoken.items()
-         if info.get("official_status") in ("official", "de_facto_official")),
-        reverse=True)
-    for _, code in ranked:
-        if len(code) == 2:
-            return code, "official"
     return None, None
 
 
@@ -69,33 +107,50 @@ def main():
         region = regions[0]
         if len(regions) > 1:
             shared.append("+%d %s (also %s)" % (calling_code, region, " ".join(regions[1:])))
-        lang, how = main_language(region)
+        lang, how = language(region)
         if lang is None:
             skipped.append("+%d %s" % (calling_code, region))
             continue
         rows.append((iccid_code(calling_code), lang, region, how))
+        if calling_code in ONE_DIGIT_ZONES:
+            for second in range(10):
+                rows.append(("%d%d" % (calling_code, second), lang, region, "zone"))
+    for digits, region, _ in MCC_ROWS:
+        lang, _ = language(region)
+        rows.append((digits, lang, region, "mcc"))
+    rows.sort(key=lambda row: row[0])
 
     with open(OUT, "w", encoding="ascii", newline="\n") as out:
-        out.write("# Device database, table language: country calling code -> interface language.\n")
-        out.write("# Generated by data/gen_language.py; do not edit by hand. Regenerate with\n")
-        out.write("#   /usr/bin/python3 data/gen_language.py\n")
-        out.write("# Calling codes: libphonenumber metadata (python3-phonenumbers %s).\n"
-                  % phonenumbers.__version__)
-        out.write("# Languages: CLDR likely subtags of the territory (python3-babel %s); where that\n"
-                  % babel.__version__)
-        out.write("# has no ISO 639-1 code, the territory's most spoken official language with one.\n")
-        out.write("# Country_code is the E.164 calling code as an ICCID carries it after 89, at least\n")
-        out.write("# two digits: +1 is 01, +7 is 07. The build also stores those two without their\n")
-        out.write("# leading 0 (1, 7), the form in which SQLite reads the daemon's unquoted digits.\n")
-        out.write("# Codes shared by several countries map to the main (most populous) one:\n")
+        w = out.write
+        w("# Device database, table language: country digits of an ICCID -> interface language.\n")
+        w("# Generated by data/gen_language.py; do not edit by hand. Regenerate with\n")
+        w("#   /usr/bin/python3 data/gen_language.py\n")
+        w("# Calling codes: libphonenumber metadata (python3-phonenumbers %s).\n"
+          % phonenumbers.__version__)
+        w("# Languages: CLDR (python3-babel %s): the territory's most spoken official language\n"
+          % babel.__version__)
+        w("# with an ISO 639-1 code (official or de facto official); CLDR's likely language\n")
+        w("# where it names none. Overrides, where that still misleads:\n")
+        for region in sorted(OVERRIDES):
+            w("#   %s %s: %s\n" % (region, OVERRIDES[region][0], OVERRIDES[region][1]))
+        w("# Country_code is the E.164 calling code as an ICCID carries it after 89, at least\n")
+        w("# two digits: +1 is 01, +7 is 07. The build also stores those two without their\n")
+        w("# leading 0 (1, 7), the form in which SQLite reads the daemon's unquoted digits.\n")
+        w("# Issuers of the +1 and +7 zones that leave the 0 out (8914..., 8970...) are found by\n")
+        w("# the rows 10-19 and 70-79 (source zone); no other calling code begins with 1 or 7.\n")
+        w("# Issuers that write their mobile country code instead (source mcc), and the clash\n")
+        w("# each row accepts:\n")
+        for digits, region, why in MCC_ROWS:
+            w("#   %s %s: %s\n" % (digits, region, why))
+        w("# Codes shared by several countries map to the main (most populous) one:\n")
         for line in shared:
-            out.write("#   %s\n" % line)
+            w("#   %s\n" % line)
         if skipped:
-            out.write("# Left out (no two-letter language in CLDR): %s\n" % ", ".join(skipped))
-        out.write("# Columns: Country_code,Language,region (ISO 3166),source of the language\n")
-        out.write("Country_code,Language,Region,Source\n")
+            w("# Left out (no two-letter language in CLDR): %s\n" % ", ".join(skipped))
+        w("# Columns: Country_code,Language,region (ISO 3166),source of the language\n")
+        w("Country_code,Language,Region,Source\n")
         for code, lang, region, how in rows:
-            out.write("%s,%s,%s,%s\n" % (code, lang, region, how))
+            w("%s,%s,%s,%s\n" % (code, lang, region, how))
     print("wrote %d rows to %s" % (len(rows), OUT), file=sys.stderr)
 
 

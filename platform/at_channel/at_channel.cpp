@@ -5,10 +5,12 @@
 // hang-up it is closed, and the next command opens ORV_MODEM afresh, so a USB modem that
 // re-enumerates comes back without restarting the daemon.
 //
-// One command: discard what is already waiting (unsolicited lines), write the command and a CR,
-// then read with poll() against one deadline until a final result line is complete. Nothing ever
-// sleeps or polls at a fixed interval. The raw bytes are kept in a static buffer and turned into
-// the delivered answer at the end (echo removed, CR LF line ends).
+// One command: discard what is already waiting (unsolicited lines, a late answer), write the
+// command and a CR, then read with poll() against one deadline until a final result line is
+// complete. Nothing ever sleeps or polls at a fixed interval. Lines are judged as they arrive and
+// the answer is assembled straight into the caller's record: echo, unsolicited reports and NUL
+// bytes removed, CR LF line ends. An answer whose wait ran out is owed: the next command waits
+// for it before it goes out, so it is never delivered as that command's answer.
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -85,9 +87,10 @@ constexpr std::array<BaudRow, 12> kBauds{{
 int g_fd = -1;
 bool g_is_socket = false;
 
-// Raw bytes of the answer being collected. Bytes beyond it are still read and watched for the
-// final line, but not kept.
-char g_raw[ORV_AT_DATA_SIZE];
+// The line reader and the owed answer live as long as the port: a line that began before a
+// command, or an answer that came late, is known at the next command.
+LineReader g_reader;
+Debt g_debt;
 
 enum class Io { kOk, kTimeout, kFailed };
 
@@ -126,6 +129,8 @@ void close_port() {
     }
     g_fd = -1;
     g_is_socket = false;
+    g_reader.clear();  // a new line starts clean and owes nothing
+    g_debt.settle();
 }
 
 speed_t baud_speed() {
@@ -240,38 +245,6 @@ bool ensure_open(std::int64_t deadline) {
     return g_fd >= 0;
 }
 
-// Reads and drops whatever is already waiting. False when the port has hung up or failed. A
-// line that never stops sending cannot hold the command back past its deadline: the discarding
-// ends there and the command goes out (its answer then waits for the deadline like any other).
-bool discard_waiting(std::int64_t deadline) {
-    char scratch[512];
-    while (now_ns() < deadline) {
-        pollfd p{g_fd, POLLIN, 0};
-        const int rc = poll(&p, 1, 0);
-        if (rc < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (rc == 0) {
-            return true;
-        }
-        if ((p.revents & POLLIN) == 0) {
-            return false;  // POLLHUP, POLLERR or POLLNVAL without data
-        }
-        const ssize_t n = read(g_fd, scratch, sizeof scratch);
-        if (n > 0) {
-            continue;
-        }
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        return false;  // end of stream or error
-    }
-    return true;
-}
-
 Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
     while (len > 0) {
         const ssize_t n =
@@ -302,77 +275,90 @@ Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
     return Io::kOk;
 }
 
-// Watches the byte stream for complete lines and tells when one is a final result line. Lines
-// end at LF (CRs before it belong to the line end) or at a run of CRs followed by anything other
-// than LF. Only the head of a line is kept: enough for every row of the finals table.
-class FinalWatch {
-  public:
-    // Feeds one byte; true when the line that ended before or at this byte is a final line.
-    // `ended_before` tells whether that line ended before this byte (a CR run) or at it (LF).
-    bool feed(char c, bool& ended_before) {
-        ended_before = false;
-        if (c == '\n') {
-            return end_line();
-        }
-        if (c == '\r') {
-            pending_cr_ = true;
-            return false;
-        }
-        if (pending_cr_) {
-            ended_before = true;
-            const bool final_line = end_line();
-            if (final_line) {
-                return true;
-            }
-        }
-        if (len_ < sizeof head_) {
-            head_[len_] = c;
-        }
-        ++len_;
+// Unsolicited result codes: lines a modem sends on its own, removed from every answer (unless
+// the command asks for that very report) and never taken for a final line. Rows ending in ':'
+// match a line that begins with them, the others a whole line.
+// Sources: 3GPP TS 27.007 (registration, call, packet-domain, indicator, time-zone and USSD
+// reports) and 3GPP TS 27.005 (message and cell-broadcast indications), and the vendor reports of
+// the MediaTek, Huawei and Quectel modems the daemon meets.
+struct ReportRow {
+    string_view text;
+    Report kind;
+};
+
+constexpr std::array<ReportRow, 36> kReports{{
+    // 27.007 network registration
+    {"+CREG:", Report::kLine},
+    {"+CGREG:", Report::kLine},
+    {"+CEREG:", Report::kLine},
+    {"+C5GREG:", Report::kLine},
+    // 27.007 ring, caller id, call waiting, supplementary service notifications
+    {"RING", Report::kLine},
+    {"+CRING:", Report::kLine},
+    {"+CLIP:", Report::kLine},
+    {"+CNAP:", Report::kLine},
+    {"+CCWA:", Report::kLine},
+    {"+CSSI:", Report::kLine},
+    {"+CSSU:", Report::kLine},
+    // 27.007 packet-domain events and signalling connection
+    {"+CGEV:", Report::kLine},
+    {"+CSCON:", Report::kLine},
+    // 27.007 indicator events (signal, service, roaming) and time zone
+    {"+CIEV:", Report::kLine},
+    {"+CTZV:", Report::kLine},
+    {"+CTZE:", Report::kLine},
+    {"+CTZEU:", Report::kLine},
+    // 27.007 USSD
+    {"+CUSD:", Report::kLine},
+    // 27.005 incoming messages, status reports and cell broadcasts; the direct forms carry the
+    // message on the next line
+    {"+CMTI:", Report::kLine},
+    {"+CMT:", Report::kLineAndData},
+    {"+CDSI:", Report::kLine},
+    {"+CDS:", Report::kLineAndData},
+    {"+CBMI:", Report::kLine},
+    {"+CBM:", Report::kLineAndData},
+    // vendor signal reports
+    {"+CSQ:", Report::kLine},
+    {"+ECSQ:", Report::kLine},
+    {"^RSSI:", Report::kLine},
+    {"^HCSQ:", Report::kLine},
+    // vendor network, bearer and start-up reports
+    {"+EREG:", Report::kLine},
+    {"+EGREG:", Report::kLine},
+    {"+EIND:", Report::kLine},
+    {"+PSBEARER:", Report::kLine},
+    {"^MODE:", Report::kLine},
+    {"^BOOT:", Report::kLine},
+    {"^SYSSTART", Report::kLine},
+    {"+QIND:", Report::kLine},
+}};
+
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool same_text(string_view a, string_view b) {
+    if (a.size() != b.size()) {
         return false;
     }
-
-  private:
-    bool end_line() {
-        // A line longer than the head is judged by its head: the head is longer than every
-        // whole-line row, so only a prefix row can match it.
-        const std::size_t kept = len_ < sizeof head_ ? len_ : sizeof head_;
-        const bool final_line = classify_line(string_view(head_, kept)) != LineKind::kInformation;
-        len_ = 0;
-        pending_cr_ = false;
-        return final_line;
-    }
-
-    char head_[64] = {};
-    std::size_t len_ = 0;
-    bool pending_cr_ = false;
-};
-
-// Bounded writer into the caller's answer buffer.
-class Out {
-  public:
-    Out(char* buf, std::size_t size) : buf_(buf), size_(size), cap_(size == 0 ? 0 : size - 1) {}
-    void put(string_view s) {
-        const std::size_t room = cap_ - len_;
-        const std::size_t n = s.size() < room ? s.size() : room;
-        if (n != 0) {
-            std::memcpy(buf_ + len_, s.data(), n);
-            len_ += n;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (upper(a[i]) != upper(b[i])) {
+            return false;
         }
     }
-    std::size_t finish() {
-        if (size_ != 0) {
-            buf_[len_] = '\0';
-        }
-        return len_;
-    }
+    return true;
+}
 
-  private:
-    char* buf_;
-    std::size_t size_;
-    std::size_t cap_;
-    std::size_t len_ = 0;
-};
+// The name of the command's report: "AT+CREG?" asks for "+CREG", "at^rssi" for "^RSSI".
+string_view command_name(string_view command) {
+    if (command.size() < 2 || upper(command[0]) != 'A' || upper(command[1]) != 'T') {
+        return {};
+    }
+    command.remove_prefix(2);
+    const std::size_t end = command.find_first_of("=?;\r\n");
+    return command.substr(0, end);
+}
 
 string_view strip_line_end(string_view s) {
     while (!s.empty() && (s.back() == '\r' || s.back() == '\n')) {
@@ -396,9 +382,10 @@ int finish_empty(orv_at_response* res) {
 }
 
 int finish_timeout(orv_at_response* res) {
-    Out out(res->aucDataBuf, sizeof res->aucDataBuf);
-    out.put(kTimeoutText);
-    set_head(res, out.finish(), ORV_AT_OUTCOME_TIMEOUT);
+    static_assert(kTimeoutText.size() < sizeof res->aucDataBuf);
+    std::memcpy(res->aucDataBuf, kTimeoutText.data(), kTimeoutText.size());
+    res->aucDataBuf[kTimeoutText.size()] = '\0';
+    set_head(res, kTimeoutText.size(), ORV_AT_OUTCOME_TIMEOUT);
     return ORV_AT_OUTCOME_TIMEOUT;
 }
 
@@ -415,59 +402,201 @@ LineKind classify_line(string_view line) {
     return LineKind::kInformation;
 }
 
-std::size_t normalise_answer(string_view raw, string_view command, char* out_buf,
+Report classify_report(string_view line, string_view command) {
+    for (const ReportRow& row : kReports) {
+        const bool prefix = row.text.back() == ':';
+        const bool match = prefix ? line.substr(0, row.text.size()) == row.text : line == row.text;
+        if (match) {
+            const string_view name = prefix ? row.text.substr(0, row.text.size() - 1) : row.text;
+            return same_text(name, command_name(command)) ? Report::kNone : row.kind;
+        }
+    }
+    return Report::kNone;
+}
+
+void LineReader::begin(string_view command, char* out, std::size_t size) {
+    command_ = command;
+    echo_ = strip_line_end(command);
+    out_ = size == 0 ? nullptr : out;
+    cap_ = size == 0 ? 0 : size - 1;
+    kept_ = cap_ < 2 ? cap_ : 2;
+    collecting_ = true;
+    complete_ = false;
+    seen_text_ = false;
+    kept_lines_ = 0;
+    last_kept_empty_ = false;
+    // Bytes of a line that began before the command was written are the tail of something
+    // unsolicited, however it ends.
+    drop_line_ = line_len_ > 0;
+    line_stored_ = 0;
+}
+
+void LineReader::idle() {
+    collecting_ = false;
+    complete_ = false;
+    finals_ = 0;
+    command_ = {};
+    echo_ = {};
+    out_ = nullptr;
+    line_stored_ = 0;
+}
+
+std::size_t LineReader::feed(string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == '\0') {
+            continue;  // line noise, never part of a text
+        }
+        if (c == '\r') {
+            if (!after_cr_) {
+                end_line();
+            }
+            after_cr_ = true;
+        } else if (c == '\n') {
+            if (after_cr_) {
+                after_cr_ = false;  // the LF of a CR LF line end
+            } else {
+                end_line();
+            }
+        } else {
+            after_cr_ = false;
+            add(c);
+        }
+        if (complete_) {
+            return i + 1;
+        }
+    }
+    return bytes.size();
+}
+
+string_view LineReader::head() const {
+    return string_view(head_, line_len_ < kHead ? line_len_ : kHead);
+}
+
+void LineReader::add(char c) {
+    if (line_len_ < kHead) {
+        head_[line_len_] = c;
+    }
+    ++line_len_;
+    if (collecting_ && kept_ + line_stored_ < cap_) {
+        out_[kept_ + line_stored_] = c;
+        ++line_stored_;
+    }
+}
+
+void LineReader::reset_line() {
+    line_len_ = 0;
+    line_stored_ = 0;
+}
+
+void LineReader::end_line() {
+    if (drop_line_ || skip_data_) {
+        drop_line_ = false;
+        skip_data_ = false;
+        reset_line();
+        return;
+    }
+    // A line longer than the head is judged by its head: the head is longer than every
+    // whole-line row, so only a prefix row can match it.
+    const Report report = classify_report(head(), command_);
+    if (report != Report::kNone) {
+        skip_data_ = report == Report::kLineAndData;
+        if (collecting_ && last_kept_empty_) {
+            kept_ = last_empty_at_;  // the empty framing line that came with the report
+            --kept_lines_;
+            last_kept_empty_ = false;
+        }
+        reset_line();
+        return;
+    }
+    const bool final_line = classify_line(head()) != LineKind::kInformation;
+    if (!collecting_) {
+        finals_ += final_line ? 1 : 0;
+        reset_line();
+        return;
+    }
+    if (!seen_text_ && line_len_ > 0) {
+        seen_text_ = true;
+        if (line_len_ == echo_.size() && line_stored_ == line_len_ &&
+            string_view(out_ + kept_, line_stored_) == echo_) {
+            reset_line();
+            return;
+        }
+    }
+    keep_line(final_line);
+}
+
+void LineReader::keep_line(bool final_line) {
+    const bool empty = line_len_ == 0;
+    const std::size_t start = kept_;
+    if (kept_lines_ > 0 || !empty) {
+        kept_ += line_stored_;
+        for (const char c : {'\r', '\n'}) {
+            if (kept_ < cap_) {
+                out_[kept_++] = c;
+            }
+        }
+    }  // else: the modem's own leading CR LF, which the reserved place stands for
+    ++kept_lines_;
+    last_kept_empty_ = empty;
+    last_empty_at_ = start;
+    complete_ = final_line;
+    reset_line();
+}
+
+std::size_t LineReader::finish() {
+    if (out_ == nullptr) {
+        return 0;
+    }
+    // An unfinished line goes out as far as it came, unless it is to be dropped.
+    const bool partial = line_len_ > 0 && !drop_line_ && !skip_data_ &&
+                         classify_report(head(), command_) == Report::kNone &&
+                         (seen_text_ || line_len_ != echo_.size() || line_stored_ != line_len_ ||
+                          string_view(out_ + kept_, line_stored_) != echo_);
+    if (partial) {
+        kept_ += line_stored_;
+        line_stored_ = 0;
+    }
+    if (kept_lines_ == 0 && !partial) {
+        out_[0] = '\0';
+        return 0;
+    }
+    // Every answer starts with CR LF, the modem's own or one put in its place.
+    const std::size_t base = cap_ < 2 ? cap_ : 2;
+    std::memcpy(out_, "\r\n", base);
+    out_[kept_] = '\0';
+    return kept_;
+}
+
+std::size_t normalise_answer(string_view raw, string_view command, char* out,
                              std::size_t out_size) {
-    const string_view echo = strip_line_end(command);
-    Out out(out_buf, out_size);
-    bool seen_text = false;  // a non-empty line has been looked at (the echo can only be first)
-    bool started = false;    // something has been delivered
-
-    auto emit = [&](string_view line, bool terminated) {
-        if (!seen_text && !line.empty()) {
-            seen_text = true;
-            if (line == echo) {
-                return;
-            }
-        }
-        if (!started) {
-            started = true;
-            if (!line.empty()) {
-                out.put("\r\n");
-            }
-        }
-        out.put(line);
-        if (terminated) {
-            out.put("\r\n");
-        }
-    };
-
-    std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < raw.size()) {
-        if (raw[i] == '\n') {
-            emit(strip_line_end(raw.substr(start, i - start)), true);
-            start = ++i;
-            continue;
-        }
-        if (raw[i] == '\r') {
-            std::size_t j = i;
-            while (j < raw.size() && raw[j] == '\r') {
-                ++j;
-            }
-            if (j < raw.size() && raw[j] == '\n') {
-                i = j;  // CR ... CR LF: one line end
-                continue;
-            }
-            emit(raw.substr(start, i - start), true);
-            start = i = j;
-            continue;
-        }
-        ++i;
+    if (out_size == 0) {
+        return 0;
     }
-    if (start < raw.size()) {
-        emit(raw.substr(start), false);  // cut in the middle of a line
+    LineReader reader;
+    reader.begin(command, out, out_size);
+    reader.feed(raw);
+    return reader.finish();
+}
+
+void Debt::owe(string_view command) {
+    owed_ = true;
+    fits_ = command.size() <= sizeof command_;
+    len_ = fits_ ? command.size() : 0;
+    if (fits_) {
+        std::memcpy(command_, command.data(), len_);
     }
-    return out.finish();
+}
+
+bool Debt::holds_back(string_view command) {
+    if (!owed_) {
+        return false;
+    }
+    if (fits_ && command == string_view(command_, len_)) {
+        owed_ = false;  // a repeat: whichever answer comes first answers it
+        return false;
+    }
+    return true;
 }
 
 void reset() {
@@ -477,6 +606,86 @@ void reset() {
 }  // namespace orv::at_channel
 
 using namespace orv::at_channel;
+
+using namespace orv::at_channel;
+
+namespace {
+
+// The last read from the port; what followed an answer's final line in it stays here until the
+// answer is finished.
+char g_chunk[1024];
+string_view g_after_final;
+
+// Reads what the port delivers into the reader until `done()` holds or `deadline` passes. When
+// the reader completes an answer, the rest of that read is kept in g_after_final. With `drain`,
+// reads only what is already waiting (the deadline still bounds it).
+template <typename Done>
+Io pump(std::int64_t deadline, bool drain, Done done) {
+    g_after_final = {};
+    while (!done()) {
+        const int wait = drain ? 0 : remaining_ms(deadline);
+        if (!drain && wait == 0) {
+            return Io::kTimeout;
+        }
+        if (drain && now_ns() >= deadline) {
+            return Io::kOk;  // a line that never stops sending cannot hold the command back
+        }
+        pollfd p{g_fd, POLLIN, 0};
+        const int rc = poll(&p, 1, wait);
+        if (rc < 0 && errno == EINTR) {
+            continue;
+        }
+        if (rc < 0) {
+            return Io::kFailed;
+        }
+        if (rc == 0) {
+            if (drain) {
+                return Io::kOk;
+            }
+            continue;  // the deadline check above ends the wait
+        }
+        if ((p.revents & POLLIN) == 0) {
+            return Io::kFailed;  // hang-up or error with nothing left to read
+        }
+        const ssize_t n = read(g_fd, g_chunk, sizeof g_chunk);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
+            continue;
+        }
+        if (n <= 0) {
+            return Io::kFailed;  // end of stream or error
+        }
+        const string_view bytes(g_chunk, static_cast<std::size_t>(n));
+        g_after_final = bytes.substr(g_reader.feed(bytes));
+    }
+    return Io::kOk;
+}
+
+// Ends the collecting of an answer: the reader goes back to watching, and bytes that came after
+// the final line in the same read are watched too (an unsolicited line begun there is known
+// when the next command goes out).
+void stop_collecting() {
+    g_reader.idle();
+    g_reader.feed(g_after_final);
+    g_after_final = {};
+}
+
+// Reads and drops whatever is already waiting (unsolicited lines, a late answer). A final line
+// among it settles an owed answer. False when the port has hung up or failed.
+bool discard_waiting(std::int64_t deadline) {
+    g_reader.idle();
+    const Io io = pump(deadline, true, [] { return false; });
+    if (g_reader.finals() > 0) {
+        g_debt.settle();
+    }
+    return io != Io::kFailed;
+}
+
+int fail_port(orv_at_response* res) {
+    close_port();
+    return finish_empty(res);
+}
+
+}  // namespace
 
 extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms) {
     if (res == nullptr) {
@@ -494,13 +703,28 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
     if (!discard_waiting(deadline)) {
         close_port();
         if (!ensure_open(deadline) || !discard_waiting(deadline)) {
-            close_port();
-            return finish_empty(res);
+            return fail_port(res);
         }
     }
 
     const std::size_t cmd_len = std::strlen(cmd);
-    const std::string_view command(cmd, cmd_len);
+    const string_view command(cmd, cmd_len);
+    // The last command's wait ran out and its answer is still to come: this command waits for
+    // it (dropping it) before it goes out, so that answer can never pass for this one's. If it
+    // does not come within this command's wait, the modem is taken to have dropped it; this
+    // command is not sent and ends as TIMEOUT.
+    if (g_debt.holds_back(command)) {
+        g_reader.idle();
+        const Io io = pump(deadline, false, [] { return g_reader.finals() > 0; });
+        g_debt.settle();
+        if (io == Io::kFailed) {
+            return fail_port(res);
+        }
+        if (io == Io::kTimeout) {
+            return finish_timeout(res);
+        }
+    }
+
     const bool has_cr =
         !command.empty() && (command.back() == '\r' ||
                              (command.size() >= 2 && command.substr(command.size() - 2) == "\r\n"));
@@ -519,63 +743,25 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
         }
     }
     if (io == Io::kFailed) {
-        close_port();
-        return finish_empty(res);
+        return fail_port(res);
     }
     if (io == Io::kTimeout) {
+        g_debt.owe(command);
         return finish_timeout(res);
     }
 
-    FinalWatch watch;
-    std::size_t raw_len = 0;
-    char chunk[1024];
-    for (;;) {
-        const int wait = remaining_ms(deadline);
-        if (wait == 0) {
-            return finish_timeout(res);
-        }
-        pollfd p{g_fd, POLLIN, 0};
-        const int rc = poll(&p, 1, wait);
-        if (rc < 0 && errno == EINTR) {
-            continue;
-        }
-        if (rc < 0) {
-            close_port();
-            return finish_empty(res);
-        }
-        if (rc == 0) {
-            continue;  // the deadline check above ends the wait
-        }
-        if ((p.revents & POLLIN) == 0) {
-            close_port();  // hang-up or error with nothing left to read
-            return finish_empty(res);
-        }
-        const ssize_t n = read(g_fd, chunk, sizeof chunk);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            continue;
-        }
-        if (n <= 0) {
-            close_port();
-            return finish_empty(res);
-        }
-        bool complete = false;
-        for (ssize_t k = 0; k < n && !complete; ++k) {
-            bool ended_before = false;
-            complete = watch.feed(chunk[k], ended_before);
-            if (complete && ended_before) {
-                break;  // the final line ended at the CR run just before this byte
-            }
-            if (raw_len < sizeof g_raw) {
-                g_raw[raw_len++] = chunk[k];
-            }
-        }
-        if (complete) {
-            // Bytes after the final line in the same read are unsolicited; the next command
-            // would discard them anyway.
-            const std::size_t len = normalise_answer(std::string_view(g_raw, raw_len), command,
-                                                     res->aucDataBuf, sizeof res->aucDataBuf);
-            set_head(res, len, ORV_AT_OUTCOME_ANSWER);
-            return ORV_AT_OUTCOME_ANSWER;
-        }
+    g_reader.begin(command, res->aucDataBuf, sizeof res->aucDataBuf);
+    io = pump(deadline, false, [] { return g_reader.complete(); });
+    if (io == Io::kFailed) {
+        return fail_port(res);
     }
+    if (io == Io::kTimeout) {
+        stop_collecting();
+        g_debt.owe(command);
+        return finish_timeout(res);
+    }
+    const std::size_t len = g_reader.finish();
+    stop_collecting();
+    set_head(res, len, ORV_AT_OUTCOME_ANSWER);
+    return ORV_AT_OUTCOME_ANSWER;
 }

@@ -38,8 +38,11 @@ std::string join(const std::vector<std::string>& words, std::size_t from) {
 
 constexpr std::string_view kHelp =
     "commands:\n"
-    "  script <match>[*] [answer <text>] [silent] [hangup] [delay <ms>] [<count>|always]\n"
+    "  script <match>[*] [answer <text>] [silent] [hangup] [delay <ms>]\n"
+    "         [report before|inside|after <line>]... [<count>|always]\n"
     "  script clear\n"
+    "  lineend crlf|cr|lf\n"
+    "  noise <n>            a NUL byte after every n bytes sent (0: off)\n"
     "  swap <sim> | insert <sim> | remove\n"
     "  busy <n>\n"
     "  urc <line>\n"
@@ -139,6 +142,18 @@ std::optional<ScriptRule> parse_script(const std::vector<std::string>& words, st
             }
             r.delay_ms = *ms;
             action = true;
+        } else if (w == "report" && i + 2 < words.size()) {
+            const std::string& where = words[++i];
+            std::string* field = where == "before"   ? &r.report_before
+                                 : where == "inside" ? &r.report_inside
+                                 : where == "after"  ? &r.report_after
+                                                     : nullptr;
+            if (field == nullptr) {
+                error = "report goes before, inside or after";
+                return std::nullopt;
+            }
+            *field = unescape(words[++i]);
+            action = true;
         } else if (i + 1 == words.size() && w == "always") {
             r.count = -1;
         } else if (const auto n = to_int(w); i + 1 == words.size() && n && *n > 0) {
@@ -149,7 +164,7 @@ std::optional<ScriptRule> parse_script(const std::vector<std::string>& words, st
         }
     }
     if (!action) {
-        error = "script needs answer, silent, hangup or delay";
+        error = "script needs answer, silent, hangup, delay or report";
         return std::nullopt;
     }
     return r;
@@ -182,6 +197,22 @@ ControlResult run_control(ModemSim& sim, std::string_view line) {
         if (std::string e = sim.insert((*words)[1]); !e.empty()) {
             return fail(e);
         }
+        return done();
+    }
+    if (cmd == "lineend" && argc == 1) {
+        const auto end = line_end_named((*words)[1]);
+        if (!end) {
+            return fail("lineend takes crlf, cr or lf");
+        }
+        sim.set_line_end(*end);
+        return done();
+    }
+    if (cmd == "noise" && argc == 1) {
+        const auto n = to_int((*words)[1]);
+        if (!n || *n < 0) {
+            return fail("noise takes a byte count (0: off)");
+        }
+        sim.set_nul_every(*n);
         return done();
     }
     if (cmd == "remove" && argc == 0) {

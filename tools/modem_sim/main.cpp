@@ -46,6 +46,8 @@ struct Options {
     std::size_t chunk = 0;
     int urc_every_ms = 0;
     std::string urc_line;
+    std::optional<LineEnd> line_end;
+    int nul_every = -1;
     bool verbose = false;
 };
 
@@ -61,6 +63,8 @@ void usage(std::FILE* out) {
         "  --control PATH        listen for control commands on a Unix socket at PATH\n"
         "  --chunk N             deliver answers N bytes at a time\n"
         "  --urc-every MS LINE   send the unsolicited LINE every MS milliseconds\n"
+        "  --line-end crlf|cr|lf end lines this way (default crlf)\n"
+        "  --nul-every N         put a NUL byte after every N bytes sent\n"
         "  -v, --verbose         log the conversation on standard error\n"
         "  -h, --help            this text\n",
         out);
@@ -372,11 +376,11 @@ class Program {
         return true;
     }
 
-    void queue(Clock::time_point due, std::string bytes, bool hangup = false) {
+    void queue(Clock::time_point due, const std::string& bytes, bool hangup = false) {
         if (!out_.empty() && out_.back().due > due) {
             due = out_.back().due;  // answers leave in the order their commands came
         }
-        out_.push_back({due, std::move(bytes), hangup});
+        out_.push_back({due, sim_.on_the_wire(bytes), hangup});
     }
 
     void hangup_now() {
@@ -603,7 +607,19 @@ int run_main(int argc, char** argv) {
         return run_ctl(argc, argv);
     }
     Options o;
-    enum { kLink = 1000, kListen, kProfile, kSim, kJournal, kChunk, kUrcEvery, kControl, kPty };
+    enum {
+        kLink = 1000,
+        kListen,
+        kProfile,
+        kSim,
+        kJournal,
+        kChunk,
+        kUrcEvery,
+        kControl,
+        kPty,
+        kLineEnd,
+        kNulEvery
+    };
     static const option kLong[] = {
         {"pty", no_argument, nullptr, kPty},
         {"link", required_argument, nullptr, kLink},
@@ -614,6 +630,8 @@ int run_main(int argc, char** argv) {
         {"chunk", required_argument, nullptr, kChunk},
         {"urc-every", required_argument, nullptr, kUrcEvery},
         {"control", required_argument, nullptr, kControl},
+        {"line-end", required_argument, nullptr, kLineEnd},
+        {"nul-every", required_argument, nullptr, kNulEvery},
         {"verbose", no_argument, nullptr, 'v'},
         {"help", no_argument, nullptr, 'h'},
         {nullptr, 0, nullptr, 0},
@@ -654,6 +672,15 @@ int run_main(int argc, char** argv) {
             case kControl:
                 o.control = optarg;
                 break;
+            case kLineEnd:
+                o.line_end = line_end_named(optarg);
+                if (!o.line_end) {
+                    die("--line-end takes crlf, cr or lf");
+                }
+                break;
+            case kNulEvery:
+                o.nul_every = to_positive(optarg, "--nul-every");
+                break;
             case 'v':
                 o.verbose = true;
                 break;
@@ -689,6 +716,12 @@ int run_main(int argc, char** argv) {
             die("--sim: the profile has no SIM named '" + o.sim + "'");
         }
         profile.inserted = o.sim;
+    }
+    if (o.line_end) {
+        profile.device.line_end = *o.line_end;
+    }
+    if (o.nul_every >= 0) {
+        profile.device.nul_every = o.nul_every;
     }
     ModemSim sim(std::move(profile));
     Program program(o, sim);

@@ -199,7 +199,9 @@ ModemSim::ModemSim(Profile profile)
     : profile_(std::move(profile)),
       echo_(profile_.device.echo),
       cmee_(profile_.device.cmee),
-      cfun_(profile_.device.cfun) {
+      cfun_(profile_.device.cfun),
+      line_end_(profile_.device.line_end),
+      nul_every_(profile_.device.nul_every) {
     rules_ = profile_.scripts;
     if (!profile_.inserted.empty()) {
         insert(profile_.inserted);
@@ -370,32 +372,60 @@ Reply ModemSim::feed(std::string_view raw) {
     }
     const std::string echo = echo_ ? std::string(raw) + "\r" : std::string();
     // The newest rule that matches and has uses left decides.
-    for (auto it = rules_.rbegin(); it != rules_.rend(); ++it) {
-        ScriptRule& r = *it;
-        if (!r.matches(line)) {
-            continue;
+    const ScriptRule* rule = nullptr;
+    for (auto it = rules_.rbegin(); it != rules_.rend() && rule == nullptr; ++it) {
+        if (it->matches(line)) {
+            if (it->count > 0) {
+                --it->count;
+            }
+            rule = &*it;
         }
-        if (r.count > 0) {
-            --r.count;
-        }
-        reply.delay_ms = r.delay_ms;
-        if (r.hangup) {
-            reply.kind = Reply::Kind::Hangup;
-            return reply;
-        }
-        if (r.silent) {
-            reply.kind = Reply::Kind::Silent;
-            reply.bytes = echo;
-            return reply;
-        }
-        if (r.answer) {
-            reply.bytes = echo + *r.answer;
-            return reply;
-        }
-        break;  // a delay alone: the modem answers as usual, later
     }
-    reply.bytes = echo + dispatch(line);
+    if (rule == nullptr) {
+        reply.bytes = echo + dispatch(line);
+        return reply;
+    }
+    reply.delay_ms = rule->delay_ms;
+    if (rule->hangup) {
+        reply.kind = Reply::Kind::Hangup;
+        return reply;
+    }
+    if (rule->silent) {
+        reply.kind = Reply::Kind::Silent;
+        reply.bytes = echo;
+        return reply;
+    }
+    // A delay or reports alone: the modem's own answer, later or with company.
+    std::string answer = rule->answer ? *rule->answer : dispatch(line);
+    const auto framed = [](const std::string& report) {
+        return report.empty() ? report : "\r\n" + report + "\r\n";
+    };
+    // Inside: before the final line, which the last CR LF pair but the closing one begins.
+    const std::size_t final_at =
+        answer.size() >= 4 ? answer.rfind("\r\n", answer.size() - 3) : std::string::npos;
+    answer.insert(final_at == std::string::npos ? 0 : final_at, framed(rule->report_inside));
+    reply.bytes = echo + framed(rule->report_before) + answer + framed(rule->report_after);
     return reply;
+}
+
+std::string ModemSim::on_the_wire(std::string_view bytes) const {
+    std::string out;
+    out.reserve(bytes.size() + (nul_every_ > 0 ? bytes.size() / nul_every_ + 1 : 0));
+    std::size_t since_nul = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const bool crlf = bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n';
+        if (crlf && line_end_ != LineEnd::CrLf) {
+            out += line_end_ == LineEnd::Cr ? '\r' : '\n';
+            ++i;
+        } else {
+            out += bytes[i];
+        }
+        if (nul_every_ > 0 && ++since_nul == static_cast<std::size_t>(nul_every_)) {
+            out += '\0';
+            since_nul = 0;
+        }
+    }
+    return out;
 }
 
 std::string ModemSim::dispatch(std::string_view line) {

@@ -53,6 +53,12 @@ class ModemSim {
     void add_rule(ScriptRule rule);  // the newest rule is tried first
     void clear_rules();
     std::string set_busy(int count);
+    void set_line_end(LineEnd end) { line_end_ = end; }
+    void set_nul_every(int n) { nul_every_ = n < 0 ? 0 : n; }
+
+    // The bytes as they go on the wire: CR LF line ends turned into the modem's own, and NUL
+    // noise put in.
+    std::string on_the_wire(std::string_view bytes) const;
 
     // "key: value" lines describing the modem and the inserted SIM.
     std::string state_text() const;
@@ -102,6 +108,8 @@ class ModemSim {
     int cmee_;
     int cfun_;
     int egtype_ = 0;
+    LineEnd line_end_;
+    int nul_every_;
 };
 
 const char* sim_state_name(SimState s);

@@ -311,6 +311,19 @@ SimProfile default_sim() {
     return sim;
 }
 
+std::optional<LineEnd> line_end_named(std::string_view word) {
+    if (word == "crlf") {
+        return LineEnd::CrLf;
+    }
+    if (word == "cr") {
+        return LineEnd::Cr;
+    }
+    if (word == "lf") {
+        return LineEnd::Lf;
+    }
+    return std::nullopt;
+}
+
 Profile default_profile() {
     Profile p;
     p.sims["default"] = default_sim();
@@ -367,13 +380,23 @@ class Reader {
     }
 
     void read_device(const toml::table& t, DeviceProfile& d) const {
-        only_keys(t, "device", {"imei", "echo", "cmee", "cfun"});
+        only_keys(t, "device", {"imei", "echo", "cmee", "cfun", "line_end", "nul_every"});
         const toml::node_view<const toml::node> v{t};
         if (t.contains("imei")) {
             d.imei = get_string(v["imei"], "device.imei");
         }
         if (t.contains("echo")) {
             d.echo = get_bool(v["echo"], "device.echo");
+        }
+        if (t.contains("line_end")) {
+            const auto end = line_end_named(get_string(v["line_end"], "device.line_end"));
+            if (!end) {
+                fail("device.line_end", "expected \"crlf\", \"cr\" or \"lf\"");
+            }
+            d.line_end = *end;
+        }
+        if (t.contains("nul_every")) {
+            d.nul_every = get_int(v["nul_every"], "device.nul_every", 0, 1000000);
         }
         if (t.contains("cmee")) {
             d.cmee = get_int(v["cmee"], "device.cmee", 0, 2);
@@ -592,7 +615,9 @@ class Reader {
     }
 
     ScriptRule read_script(const toml::table& t, const std::string& where) const {
-        only_keys(t, where, {"match", "prefix", "answer", "silent", "hangup", "delay", "count"});
+        only_keys(t, where,
+                  {"match", "prefix", "answer", "silent", "hangup", "delay", "count",
+                   "report_before", "report_inside", "report_after"});
         const toml::node_view<const toml::node> v{t};
         ScriptRule r;
         r.match = get_string(v["match"], where + ".match");
@@ -618,8 +643,15 @@ class Reader {
         if (t.contains("count")) {
             r.count = get_int(v["count"], where + ".count", 1, 1000000);
         }
-        if (!r.answer && !r.silent && !r.hangup && r.delay_ms == 0) {
-            fail(where, "a script needs answer, silent, hangup or delay");
+        for (auto [key, field] : {std::pair{"report_before", &r.report_before},
+                                  std::pair{"report_inside", &r.report_inside},
+                                  std::pair{"report_after", &r.report_after}}) {
+            if (t.contains(key)) {
+                *field = unescape(get_string(v[key], where + "." + key));
+            }
+        }
+        if (!r.has_action()) {
+            fail(where, "a script needs answer, silent, hangup, delay or a report");
         }
         return r;
     }

@@ -95,17 +95,35 @@ struct ScriptRule {
     bool silent = false;                // no answer at all
     bool hangup = false;                // drop the line instead of answering
     int delay_ms = 0;                   // pause before the answer
-    int count = -1;                     // uses left; -1 for always
+    // Unsolicited lines sent with the answer (empty: none): before it, between its information
+    // lines and its final line, or right after it, each framed \r\n<line>\r\n.
+    std::string report_before;
+    std::string report_inside;
+    std::string report_after;
+    int count = -1;  // uses left; -1 for always
+
+    bool has_action() const {
+        return answer || silent || hangup || delay_ms > 0 || !report_before.empty() ||
+               !report_inside.empty() || !report_after.empty();
+    }
 
     bool matches(std::string_view line) const;
 };
+
+// How the modem's bytes look on the wire: its line end, and NUL bytes of line noise.
+enum class LineEnd { CrLf, Cr, Lf };
 
 struct DeviceProfile {
     std::string imei = "356938035643809";
     bool echo = false;
     int cmee = 0;
     int cfun = 1;
+    LineEnd line_end = LineEnd::CrLf;
+    int nul_every = 0;  // a NUL byte after every this many bytes sent; 0: none
 };
+
+// "crlf", "cr" or "lf"; nothing for another word.
+std::optional<LineEnd> line_end_named(std::string_view word);
 
 struct Profile {
     DeviceProfile device;
