@@ -255,6 +255,33 @@ def main():
     for name, data in convert.items():
         write("convert", name, data)
 
+    # The AT channel: conversations (fuzz_at_channel.cpp gives the step layout). A step is
+    # (command | echo << 3 | line end << 4 | timing << 6, chunk, pieces...).
+    def step(command, echo=0, line_end=0, timing=0, chunk=31, pieces=()):
+        head = command | echo << 3 | line_end << 4 | timing << 6
+        return bytes([head, chunk, len(pieces)] + list(pieces))
+
+    def piece(kind, where=0, param=0):
+        return kind | where << 3 | param << 5
+
+    channel = {
+        # a report before, inside and after the answer, echo on, a byte at a time
+        "reports_everywhere": step(0, 1, 0, 0, 0, [piece(2, 2, 0), piece(3, 0, 1),
+                                                   piece(2, 3, 2)]),
+        # a message whose data line reads like text, and a broadcast whose data line is OK
+        "message_data_lines": step(1, 0, 0, 0, 4, [piece(4, 2), piece(6, 0)]),
+        "cr_only": step(0, 1, 1, 0, 3, [piece(0, 0, 1)]) + step(2, 0, 1),
+        "lf_and_nul": step(1, 0, 2, 0, 5, [piece(5, 2, 3), piece(5, 0, 1)]),
+        "late_then_other": step(1, 0, 0, 2) + step(0),
+        "late_then_resent": step(0, 0, 0, 2) + step(6) + step(1),
+        "never_then_two": step(1, 0, 0, 3) + step(0) + step(2),
+        "asked_report": step(4, 0, 0, 0, 7, [piece(2, 2, 0), piece(2, 0, 0)]),
+        "cut_report_then_echo": step(5, 0, 0, 0, 31, [piece(1, 3)]) + step(0, 1),
+        "long_lines_cut": step(3, 0, 0, 0, 31, [piece(7, 0, 7), piece(7, 0, 7)]),
+    }
+    for name, data in channel.items():
+        write("at_channel", name, data)
+
 
 if __name__ == "__main__":
     main()

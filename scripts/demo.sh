@@ -24,7 +24,7 @@ trap cleanup EXIT
 
 export ORV_RUN_DIR=$demo/run ORV_MODEM=$demo/modem ORV_NVRAM=$demo/nvram.db \
     ORV_FACTORY_DIR=$demo/factory ORV_LOG_DIR=$demo/log ORV_DEVICE_DB=$build/device.db \
-    ORV_PWM_SIM=$demo/battery
+    ORV_PWM_SIM=$demo/battery ORV_AT_WAIT_SCALE=0.1  # AT waits a tenth: 1 s instead of 10 s
 mkdir -p "$ORV_RUN_DIR"
 
 step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
@@ -78,6 +78,26 @@ send GET_PCB --wait-store hardware_version
 echo "(the first battery request after start waits 7 s for the driver to settle)"
 send GET_BATT_INFO --wait-store battery_charging --timeout 20
 send PIN_MODE --op query --wait-store pin_status
+
+step "A modem as real ones are: reports inside answers, CR line ends, noise, a late answer"
+ctl() {
+    echo "\$ orv_modem_sim ctl modem.ctl $(printf '%q ' "$@")"
+    "$build/orv_modem_sim" ctl "$demo/modem.ctl" "$@" >/dev/null
+}
+"$build/orv_nvram" unset imei >/dev/null
+ctl script AT+CGSN report before '+CREG: 1' report inside RING 1
+ctl lineend cr
+ctl noise 3
+send GET_IMEI --wait-store imei
+ctl lineend crlf
+ctl noise 0
+echo "(the IMSI's wait is 1 s: its answer comes 0.2 s after it ran out; the IMEI request waits for"
+echo " it and drops it, so the IMSI is never published as the IMEI)"
+"$build/orv_nvram" unset imei >/dev/null
+ctl script AT+CIMI delay 1200 1
+"$build/orv_mdm_send" GET_IMSI
+send GET_IMEI --wait-store imei
+grep -c 'aucDataBuf is TIMEOUT' "$ORV_LOG_DIR/orv_mdm.log" | sed 's/^/timeouts logged: /'
 
 step "Parameter store, as another process sees it"
 "$build/orv_nvram" list

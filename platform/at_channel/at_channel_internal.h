@@ -30,10 +30,11 @@ Report classify_report(std::string_view line, std::string_view command);
 //
 // While an answer is collected (begin()), each complete line is judged at once: the echo of the
 // command (the first non-empty line, when it is the command), unsolicited reports with the empty
-// framing line before them and a report's data line are dropped; every other line is kept with
-// a CR LF; a final result line completes the answer. Between commands (idle()) lines are only
-// watched: final lines are counted, reports and their data lines skipped. A line that was begun
-// before a command was written belongs to nobody's answer and is dropped whole.
+// framing line before them, a report's data line and empty lines before the first text are
+// dropped; every other line is kept with a CR LF; a final result line completes the answer. Between
+// commands (idle()) lines are only watched: final lines are counted, reports and their data lines
+// skipped. A line that was begun before a command was written belongs to nobody's answer and is
+// dropped whole.
 //
 // The answer is assembled in the caller's buffer, bounded by its size: text that does not fit is
 // cut, never overrun.
@@ -75,6 +76,7 @@ class LineReader {
     bool complete_ = false;
     bool seen_text_ = false;  // a non-empty line was looked at (the echo is the first)
     int kept_lines_ = 0;
+    bool text_kept_ = false;        // a non-empty line was kept
     bool last_kept_empty_ = false;  // the framing line a report would take with it
     std::size_t last_empty_at_ = 0;
     int finals_ = 0;
@@ -96,7 +98,8 @@ std::size_t normalise_answer(std::string_view raw, std::string_view command, cha
 
 // The answer still owed by the modem after a command's wait ran out. The next command first
 // waits for it (within its own wait) so that it can never be taken for that command's answer;
-// a repeat of the same command is not held back, since either answer answers it.
+// a repeat of the same command (the exchange's retry, after a pause in which a late answer has
+// come and been dropped) is not held back, so that a modem that dropped the command gets it again.
 class Debt {
   public:
     void owe(std::string_view command);

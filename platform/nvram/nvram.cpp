@@ -7,7 +7,8 @@
 //   PASSIVE checkpoint copies into the database file what no reader still needs (and syncs it),
 //   then the WAL itself is synced, since the frames a reader's snapshot keeps there hold the
 //   newest values; then the database file and the folder, so that the files' entries are on
-//   storage too. Every committed write is then on stable storage in one of the two files.
+//   storage too. Every committed write is then on stable storage in one of the two files. The
+//   files are synced through SQLite's own handles, never opened a second time (see sync_own).
 // - The connection and its statements are prepared once and kept. A database created by another
 //   program with the same table and its own tables or triggers is used as it is: the table is
 //   only created when missing, and a write is an upsert, so triggers see an insert or an update.
@@ -24,7 +25,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/nvram/nvram_internal.h"
@@ -120,24 +120,22 @@ bool ensure_open() {
     return true;
 }
 
-// Syncs the file at `path` (any descriptor of a file syncs all its written pages). A file that
-// does not exist has nothing to sync.
-bool sync_file(const char* path) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT;
+// Syncs one of the connection's own files (the database or its WAL) through SQLite's handle.
+// Opening the file a second time is no option: closing that descriptor would drop the locks the
+// connection holds on it, and another process could then take the WAL away under it.
+bool sync_own(int opcode) {
+    sqlite3_file* file = nullptr;
+    if (sqlite3_file_control(g_db, "main", opcode, &file) != SQLITE_OK) {
+        return false;
     }
-    const bool ok = fsync(fd) == 0;
-    close(fd);
-    return ok;
+    if (file == nullptr || file->pMethods == nullptr) {
+        return true;  // no such file open (no WAL yet): nothing to sync
+    }
+    return file->pMethods->xSync(file, SQLITE_SYNC_NORMAL) == SQLITE_OK;
 }
 
-// Syncs the WAL, the database file and the folder holding them.
-bool sync_files() {
-    char wal[sizeof g_path + 4];
-    const std::size_t len = std::strlen(g_path);
-    std::memcpy(wal, g_path, len);
-    std::memcpy(wal + len, "-wal", 5);
+// Syncs the folder holding the database, so that the files' entries survive power loss.
+bool sync_folder() {
     char dir[sizeof g_path];
     std::memcpy(dir, g_path, sizeof dir);
     char* slash = std::strrchr(dir, '/');
@@ -149,7 +147,19 @@ bool sync_files() {
     } else {
         *slash = '\0';
     }
-    return sync_file(wal) && sync_file(g_path) && sync_file(dir);
+    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+// Syncs the WAL, the database file and the folder holding them.
+bool sync_files() {
+    return sync_own(SQLITE_FCNTL_JOURNAL_POINTER) && sync_own(SQLITE_FCNTL_FILE_POINTER) &&
+           sync_folder();
 }
 
 }  // namespace

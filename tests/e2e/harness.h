@@ -53,6 +53,9 @@ class Rig {
     // daemon and the modem as that user, so that file modes bind them as they bind a daemon in
     // service. No effect for a test run as an ordinary user. Call before starting them.
     void run_unprivileged();
+    // Starts the daemon with its standard output on a pipe whose reader has gone (a logger that
+    // died). Call before starting it.
+    void daemon_stdout_unread() { stdout_unread_ = true; }
     // Starts the modem and the daemon and waits until the bring-up's three commands are sent.
     void start(const ModemOptions& modem = {}, const std::vector<std::string>& env = {});
     // Starts the daemon and waits until its request socket exists. Extra environment as NAME=VALUE.
@@ -108,6 +111,7 @@ class Rig {
     std::string dir_;
     int modem_port_ = -1;
     bool unprivileged_ = false;
+    bool stdout_unread_ = false;
     std::string daemon_binary_ = "orv_mdm";
     std::function<void()> child_setup_;
     pid_t modem_pid_ = -1;

@@ -6,6 +6,8 @@
 namespace orv::modem_sim {
 namespace {
 
+using namespace std::string_literals;
+
 TEST(ModemSimControl, TokenizeAndQuoteRoundTrip) {
     const std::vector<std::string> rows[] = {
         {"swap", "second"},
@@ -40,6 +42,10 @@ TEST(ModemSimControl, CommandsActOnTheModem) {
         {"state", true, "AT+CGSN", ""},
         {"script AT+CGSN hangup", true, nullptr, nullptr},
         {"script clear", true, "AT+CGSN", "\r\n356938035643809\r\n\r\nOK\r\n"},
+        {"script AT+CGSN report before \"+CREG: 1\" report inside RING report after \"+CGEV: x\" 1",
+         true, "AT+CGSN",
+         "\r\n+CREG: 1\r\n\r\n356938035643809\r\n\r\nRING\r\n\r\nOK\r\n\r\n+CGEV: x\r\n"},
+        {"script AT report sideways RING", false, nullptr, nullptr},
         {"script AT", false, nullptr, nullptr},  // no action
         {"script AT delay soon", false, nullptr, nullptr},
         {"script AT silent 0", false, nullptr, nullptr},
@@ -67,6 +73,15 @@ TEST(ModemSimControl, CommandsActOnTheModem) {
     EXPECT_FALSE(run_control(sim, "hangup now").hangup);
     EXPECT_TRUE(run_control(sim, "script AT delay 300").ok);
     EXPECT_EQ(sim.feed("AT").delay_ms, 300);
+    // How the bytes go on the wire: line ends and NUL noise.
+    const std::pair<const char*, std::string> wire[] = {
+        {"lineend cr", "\r4\rOK\r"}, {"lineend lf", "\n4\nOK\n"}, {"noise 3", "\n4\n\0OK\n\0"s}};
+    for (const auto& [command, bytes] : wire) {
+        EXPECT_TRUE(run_control(sim, command).ok) << command;
+        EXPECT_EQ(sim.on_the_wire("\r\n4\r\nOK\r\n"), bytes) << command;
+    }
+    EXPECT_FALSE(run_control(sim, "lineend crcr").ok);
+    EXPECT_FALSE(run_control(sim, "noise -1").ok);
 }
 
 }  // namespace

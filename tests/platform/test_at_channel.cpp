@@ -171,6 +171,21 @@ TEST_F(AtChannelTest, AnswersArriveCleanedUpToTheirFinalLine) {
         {"AT+COPS?", "\r\nOKAY\r\n\r\nERROR 5\r\n\r\n+CME ERROR\r\n\r\nOK\r\n", 1,
          "\r\nOKAY\r\n\r\nERROR 5\r\n\r\n+CME ERROR\r\n\r\nOK\r\n"},  // look like finals
         {"AT", "\r\nOK\r\n\r\n+CREG: 1\r\n", 0, "\r\nOK\r\n"},        // unsolicited after final
+        // unsolicited reports before and inside the answer, echo or not
+        {"AT+CGSN", "\r\n+CREG: 1\r\n\r\n4901\r\n\r\nOK\r\n", 0, "\r\n4901\r\n\r\nOK\r\n"},
+        {"AT+CPIN?", "AT+CPIN?\r\r\n+CGEV: ME PDN ACT 1\r\n" + ready, 3, ready},
+        {"AT+CIMI", "\r\n0010\r\n\r\nRING\r\n\r\n+CTZV: +08,0\r\n\r\nOK\r\n", 2,
+         "\r\n0010\r\n\r\nOK\r\n"},
+        {"AT+CIMI", "\r\n+CMT: ,24\r\nOK\r\n\r\n0010\r\n\r\nOK\r\n", 1,
+         "\r\n0010\r\n\r\nOK\r\n"},  // a message whose text reads OK
+        {"AT+CREG?", "\r\n+CREG: 0,1\r\n\r\nOK\r\n", 0,
+         "\r\n+CREG: 0,1\r\n\r\nOK\r\n"},                        // asked for
+        {"AT+CGSN", "\r4901\r\rOK\r", 0, "\r\n4901\r\nOK\r\n"},  // CR alone, done at the CR
+        {"AT+CGSN",
+         std::string("\r\n49\0"
+                     "01\r\n\0\r\nOK\r\n",
+                     16),
+         3, "\r\n4901\r\n\r\nOK\r\n"},      // NUL noise
         {"AT+CPIN?\r\n", ready, 0, ready},  // a command's own line end is kept
         {"AT+CPIN?\r", "AT+CPIN?\r" + ready, 0, ready}};
     PtyModem modem;
@@ -190,6 +205,37 @@ TEST_F(AtChannelTest, UnsolicitedBytesWaitingBeforeTheCommandAreDiscarded) {
     ASSERT_TRUE(modem.slave_readable());
     std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all of it is queued
     EXPECT_EQ(exchange(modem, "AT+CGSN", "\r\n4901\r\n\r\nOK\r\n"), "\r\n4901\r\n\r\nOK\r\n");
+}
+
+// The wait is 500 ms here. An answer 200 ms late is waited for and dropped before the next
+// command goes out; one that never comes costs the next command (not sent, TIMEOUT) and no more;
+// the same command sent again goes out at once.
+TEST_F(AtChannelTest, ALateAnswerNeverPassesForTheNextCommandsAnswer) {
+    setenv("ORV_AT_WAIT_SCALE", "0.05", 1);
+    PtyModem modem;
+    const std::string imsi = "\r\n001010123456789\r\n\r\nOK\r\n";
+    const std::string imei = "\r\n4901\r\n\r\nOK\r\n";
+    std::thread t([&] {
+        EXPECT_EQ(read_exactly(modem.master(), 8), "AT+CIMI\r");
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        write_chunked(modem.master(), imsi);
+        EXPECT_EQ(read_exactly(modem.master(), 8), "AT+CGSN\r");
+        write_chunked(modem.master(), imei);
+        EXPECT_EQ(read_exactly(modem.master(), 8), "AT+CIMI\r");  // never answered
+        EXPECT_EQ(read_exactly(modem.master(), 8, 700), "");      // AT+CGSN held back
+        EXPECT_EQ(read_exactly(modem.master(), 16), "AT+CGSN\rAT+CGSN\r");
+        write_chunked(modem.master(), imei);
+    });
+    GuardedResponse r;
+    const std::pair<const char*, int> steps[] = {
+        {"AT+CIMI", ORV_AT_OUTCOME_TIMEOUT}, {"AT+CGSN", ORV_AT_OUTCOME_ANSWER},
+        {"AT+CIMI", ORV_AT_OUTCOME_TIMEOUT}, {"AT+CGSN", ORV_AT_OUTCOME_TIMEOUT},
+        {"AT+CGSN", ORV_AT_OUTCOME_TIMEOUT}, {"AT+CGSN", ORV_AT_OUTCOME_ANSWER}};
+    for (const auto& [cmd, outcome] : steps) {
+        EXPECT_EQ(send(cmd, r), outcome) << cmd;
+    }
+    EXPECT_EQ(r.text(), imei);
+    t.join();
 }
 
 TEST_F(AtChannelTest, NoFinalLineWithinTheScaledWaitGivesTimeout) {

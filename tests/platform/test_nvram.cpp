@@ -2,13 +2,39 @@
 
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/orv_nvram.h"
 #include "tests/platform/platform_fixture.h"
+
+// The files this process synced, by inode: the store's library and SQLite sync through these,
+// so a test can tell which files were made durable.
+static std::vector<ino_t> g_synced;
+
+static void note_sync(int fd) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0) {
+        g_synced.push_back(st.st_ino);
+    }
+}
+
+extern "C" int fsync(int fd) {
+    note_sync(fd);
+    return static_cast<int>(syscall(SYS_fsync, fd));
+}
+
+extern "C" int fdatasync(int fd) {
+    note_sync(fd);
+    return static_cast<int>(syscall(SYS_fdatasync, fd));
+}
 
 namespace orv::test {
 namespace {
@@ -131,6 +157,31 @@ TEST_F(NvramTest, SavePutsEveryWriteIntoTheDatabaseFileItself) {
                   .one("SELECT group_concat(name || '=' || value, ',') FROM "
                        "(SELECT * FROM nvram ORDER BY name)"),
               "Language=fr,iccid=8944");
+}
+
+// Another process reading an older snapshot keeps the newest frames in the WAL; save neither
+// waits for it nor leaves them in the page cache: it syncs the WAL where they are.
+TEST_F(NvramTest, SaveIsDurableAtOnceWhileAReaderHoldsAnOlderSnapshot) {
+    ASSERT_EQ(write_text("iccid", "8944"), 0);
+    Db reader(db_path());
+    reader.exec("BEGIN");
+    ASSERT_EQ(reader.one("SELECT value FROM nvram WHERE name = 'iccid'"), "8944");
+    ASSERT_EQ(write_text("iccid", "8949"), 0);
+    ASSERT_EQ(write_text("Language", "de"), 0);
+    g_synced.clear();
+    ASSERT_EQ(orv_nvconfig_save(), 0);
+    struct stat wal {};
+    ASSERT_EQ(stat((db_path() + "-wal").c_str(), &wal), 0);
+    EXPECT_GT(wal.st_size, 0);  // the newest values are still only there
+    EXPECT_NE(std::find(g_synced.begin(), g_synced.end(), wal.st_ino), g_synced.end());
+    reader.exec("COMMIT");
+    // The store's connection still holds its locks: another process that comes and goes (and
+    // would remove the WAL if it thought itself the last one) leaves it in place.
+    ASSERT_EQ(std::system(
+                  ("sqlite3 '" + db_path() + "' 'SELECT count(*) FROM nvram' >/dev/null").c_str()),
+              0);
+    ASSERT_EQ(write_text("imei", "35"), 0);
+    EXPECT_EQ(Db(db_path()).one("SELECT value FROM nvram WHERE name = 'imei'"), "35");
 }
 
 TEST_F(NvramTest, StoreThatCannotBeOpenedFailsAndIsTriedAgainAtTheNextCall) {

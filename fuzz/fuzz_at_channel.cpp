@@ -1,0 +1,223 @@
+// The AT channel's line reading and late-answer bookkeeping over a whole conversation with a modem
+// that talks unprompted, answers late or never, ends its lines oddly and sends NUL noise. The
+// port is simulated step by step the way ClientSendCmd drives it: what waits before a command is
+// watched and dropped, an owed answer holds the next command back, the answer is collected, what
+// follows its final line is watched.
+//
+// Input: steps until the input ends. Each step is
+//   byte 0   bits 0-2 the command (of kCommands), bit 3 echo, bits 4-5 line end (CR LF, CR, LF,
+//            CR LF), bits 6-7 the answer: on time (0, 1), late (2: it comes while the next command
+//            waits), never (3)
+//   byte 1   how many bytes the port delivers at once (1 + byte % 32)
+//   byte 2   number of pieces (byte % 8), then one byte per piece: bits 0-2 its kind (an
+//            information line, an empty line or a cut report, a report, a message report with its
+//            data line, NUL bytes, a broadcast whose data line reads OK, a long line), bits 3-4
+//            where it goes (0, 1 after the information line, 2 before it unless it is text, 3
+//            after the final line), bits 5-7 a parameter
+//
+// Every answer carries the information line "T<step>" first. Checked: the record is never
+// overrun and always terminated; a delivered answer starts with CR LF, ends every line with
+// CR LF, holds no NUL, no report (unless asked for) and no data line of one; its first line is
+// its own information line; it never holds another step's line. A late answer comes while the
+// next command waits, or, when the same command is sent again (the exchange's retry after its
+// pause), in that pause.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_input.h"
+#include "platform/at_channel/at_channel_internal.h"
+
+namespace {
+
+using orv::at_channel::Debt;
+using orv::at_channel::LineReader;
+using orv::fuzz::check;
+
+constexpr const char* kCommands[] = {"AT+CGSN",  "AT+CIMI", "AT+CPIN?", "AT+CRSM=176,12258,0,0,10",
+                                     "AT+CREG?", "AT",      "AT+CGSN",  "AT+CNUM"};
+constexpr const char* kReports[] = {"+CREG: 1",          "RING",           "+CGEV: ME PDN ACT 1",
+                                    "+CSQ: 20,99",       "+CTZV: +08,0",   "^RSSI: 12",
+                                    "+CUSD: 0,\"x\",15", "+CMTI: \"SM\",3"};
+constexpr std::size_t kRecord = 96;  // small, so that cutting is reached too
+
+// The bytes the modem sends for one step, with CR LF line ends before they are rewritten.
+struct Answer {
+    std::string bytes;
+    bool owes = false;  // nothing of it came in time
+};
+
+std::string line_end_of(std::uint8_t style, std::string text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n' &&
+            (style == 1 || style == 2)) {
+            out += style == 1 ? '\r' : '\n';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+std::string framed(std::string_view line) {
+    return "\r\n" + std::string(line) + "\r\n";
+}
+
+// Feeds `bytes` to the reader `chunk` bytes at a time; returns what followed a completed answer.
+std::string feed(LineReader& r, std::string_view bytes, std::size_t chunk) {
+    for (std::size_t at = 0; at < bytes.size(); at += chunk) {
+        const std::string_view piece = bytes.substr(at, chunk);
+        const std::size_t taken = r.feed(piece);
+        if (r.complete()) {
+            return std::string(piece.substr(taken)) + std::string(bytes.substr(at + piece.size()));
+        }
+    }
+    return {};
+}
+
+void check_answer(std::string_view a, std::string_view command, int step) {
+    check(a.empty() || a.substr(0, 2) == "\r\n", "an answer starts with CR LF");
+    check(a.find('\0') == std::string_view::npos, "no NUL is delivered");
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const bool cr_lf = a[i] == '\r' && i + 1 < a.size() && a[i + 1] == '\n';
+        const bool cut_cr = a[i] == '\r' && i + 1 == a.size();
+        check(a[i] != '\r' || cr_lf || cut_cr, "no bare CR");
+        check(a[i] != '\n' || (i > 0 && a[i - 1] == '\r'), "no bare LF");
+    }
+    const bool asks_report = command == "AT+CREG?";
+    for (const char* report : kReports) {
+        check(asks_report || a.find(report) == std::string_view::npos, "no report is delivered");
+    }
+    for (const char* text : {"+CMT:", "+CBM:", "DATA", "+CREG: 5"}) {
+        check(a.find(text) == std::string_view::npos,
+              "no message report, its data line, or a line begun before the command");
+    }
+    // Every "T<n>" line is this step's.
+    for (std::size_t at = a.find("\r\nT"); at != std::string_view::npos;
+         at = a.find("\r\nT", at + 1)) {
+        const std::size_t end = a.find('\r', at + 3);
+        if (end == std::string_view::npos) {
+            break;  // cut
+        }
+        const int n = std::atoi(std::string(a.substr(at + 3, end - at - 3)).c_str());
+        check(n == step, "no other command's answer is delivered");
+    }
+    const std::string tag = "\r\nT" + std::to_string(step) + "\r\n";
+    if (!asks_report && a.size() >= tag.size() + 4) {
+        check(a.substr(0, tag.size()) == tag, "the first line is the answer's own");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    LineReader reader;
+    Debt debt;
+    std::string waiting;  // bytes on the port before the next command (late ones included)
+    std::string late;     // an answer on its way, arriving while the next command waits
+    std::string owed_command;
+    std::size_t at = 0;
+    for (int step = 0; at + 3 <= size; ++step) {
+        const std::uint8_t head = data[at];
+        const std::string command = kCommands[head & 7U];
+        const bool echo = (head & 8U) != 0;
+        const std::uint8_t style = (head >> 4) & 3U;
+        const std::uint8_t timing = head >> 6;
+        const std::size_t chunk = 1 + data[at + 1] % 32;
+        std::size_t pieces = data[at + 2] % 8;
+        at += 3;
+
+        std::string before;
+        std::string body = framed("T" + std::to_string(step));
+        std::string after;
+        for (; pieces > 0 && at < size; --pieces, ++at) {
+            const std::uint8_t p = data[at];
+            const std::uint8_t param = p >> 5;
+            std::string piece;
+            switch (p & 7U) {
+                case 0:
+                    piece = framed("V" + std::to_string(param));
+                    break;
+                case 1:
+                    // After the final line: a report cut short, whose rest comes with the next
+                    // answer; elsewhere an empty line.
+                    piece = ((p >> 3) & 3U) == 3 ? "+CREG: 5" : "\r\n";
+                    break;
+                case 2:
+                case 3:
+                    piece = framed(kReports[param]);
+                    break;
+                case 4:
+                    piece = framed("+CMT: ,24\r\nDATA OK" + std::to_string(param));
+                    break;
+                case 5:
+                    piece = std::string(1 + param, '\0');
+                    break;
+                case 6:
+                    piece = framed("+CBM: 88\r\nOK");  // the data line reads like a final line
+                    break;
+                default:
+                    piece = framed(std::string(param * 24, 'x'));  // long, to reach the cut
+                    break;
+            }
+            // Only what is no answer text may come before the information line.
+            const bool text = (p & 7U) == 0 || (p & 7U) == 7;
+            const std::uint8_t where = (p >> 3) & 3U;
+            (where == 2 && !text ? before : where == 3 ? after : body) += piece;
+        }
+        const std::string answer = line_end_of(
+            style, (echo ? command + "\r" : std::string()) + before + body + "\r\nOK\r\n" + after);
+
+        // A command sent again after its timeout follows the exchange's retry pause, in which a
+        // late answer to it has come (one later than that is the channel's stated limit).
+        if (debt.owed() && command == owed_command) {
+            waiting += late;
+            late.clear();
+        }
+        // Before the command: what waits is watched and dropped.
+        reader.idle();
+        feed(reader, waiting, chunk);
+        waiting.clear();
+        if (reader.finals() > 0) {
+            debt.settle();
+        }
+        if (debt.holds_back(command)) {
+            reader.idle();
+            feed(reader, late, chunk);
+            late.clear();
+            const bool came = reader.finals() > 0;
+            debt.settle();
+            if (!came) {
+                continue;  // TIMEOUT: this command is not sent
+            }
+        }
+
+        char record[kRecord + 8];
+        std::memset(record, 0x5a, sizeof record);
+        reader.begin(command, record, kRecord);
+        const std::string in_time = timing < 2 ? answer : std::string();
+        std::string rest = feed(reader, waiting + in_time, chunk);
+        waiting.clear();
+        if (reader.complete()) {
+            const std::size_t len = reader.finish();
+            check(len < kRecord && record[len] == '\0', "the answer is terminated in the record");
+            for (std::size_t i = kRecord; i < sizeof record; ++i) {
+                check(record[i] == 0x5a, "nothing is written past the record");
+            }
+            check_answer(std::string_view(record, len), command, step);
+        } else {
+            debt.owe(command);
+            owed_command = command;
+        }
+        reader.idle();
+        feed(reader, rest, chunk);
+        if (timing == 2) {
+            late = answer;
+        }
+    }
+    return 0;
+}

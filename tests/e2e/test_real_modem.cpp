@@ -1,0 +1,109 @@
+// What real modems do that a test bench's rarely does, end to end: unsolicited reports before,
+// inside and after answers, line ends of CR alone, NUL noise, answers that come after their wait
+// ran out or never; and a daemon whose standard output nobody reads.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "core/mdm_msg.h"
+#include "tests/e2e/harness.h"
+
+namespace orv::e2e {
+namespace {
+
+constexpr const char* kImei = "356938035643809";
+constexpr const char* kImsi = "234150123456789";
+
+TEST(RealModem, ReportsNoiseAndLineEndsLeaveTheAnswerIntact) {
+    struct Row {
+        const char* what;
+        std::vector<std::vector<std::string>> modem;  // control commands before the request
+        std::uint32_t request;
+        const char* name;
+        const char* value;
+    };
+    const std::vector<Row> rows = {
+        {"registration before the IMEI",
+         {{"script", "AT+CGSN", "report", "before", "+CREG: 1", "1"}},
+         msg::ORV_MDM_GET_IMEI,
+         "imei",
+         kImei},
+        {"ring and a packet-domain event around the IMSI",
+         {{"script", "AT+CIMI", "report", "before", "RING", "report", "inside",
+           "+CGEV: ME PDN ACT 1", "1"}},
+         msg::ORV_MDM_GET_IMSI,
+         "sim_imsi",
+         kImsi},
+        {"a message whose text reads OK",
+         {{"script", "AT+CIMI", "report", "before",
+           "+CMT: \"+447700900123\",,\"26/12/06,10:00:00+04\"\\r\\nOK", "1"}},
+         msg::ORV_MDM_GET_IMSI,
+         "sim_imsi",
+         kImsi},
+        {"time zone inside, registration right after the final line",
+         {{"script", "AT+CGSN", "report", "inside", "+CTZV: +08,0", "report", "after", "+CGREG: 1",
+           "1"}},
+         msg::ORV_MDM_GET_IMEI,
+         "imei",
+         kImei},
+        {"lines ended by CR alone", {{"lineend", "cr"}}, msg::ORV_MDM_GET_IMEI, "imei", kImei},
+        {"a NUL byte after every second byte",
+         {{"noise", "2"}},
+         msg::ORV_MDM_GET_IMSI,
+         "sim_imsi",
+         kImsi},
+    };
+    Rig rig;
+    rig.start();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        rig.unset(row.name);
+        for (const auto& words : row.modem) {
+            rig.modem_ctl(words);
+        }
+        rig.send(row.request);
+        EXPECT_TRUE(rig.wait_store(row.name, row.value));
+        for (const auto& words : {std::vector<std::string>{"lineend", "crlf"},
+                                  std::vector<std::string>{"noise", "0"}}) {
+            rig.modem_ctl(words);
+        }
+    }
+    EXPECT_EQ(count(rig.log_messages(), "(char*)mdm_res.aucDataBuf is TIMEOUT "), 0u);
+}
+
+// The IMSI's wait is 500 ms here. Its answer 200 ms late is dropped, not published as the IMEI;
+// an answer that never comes costs the next exchange only (the IMEI's first try, whose retry
+// then goes out), and no extra command reaches the modem.
+TEST(RealModem, ALateAnswerIsNeverTakenForTheNextCommands) {
+    Rig rig;
+    rig.start();
+    for (const char* late : {"delay 700", "silent"}) {
+        SCOPED_TRACE(late);
+        rig.unset("imei");
+        const std::string how = late;
+        rig.modem_ctl(how == "silent"
+                          ? std::vector<std::string>{"script", "AT+CIMI", "silent", "1"}
+                          : std::vector<std::string>{"script", "AT+CIMI", "delay", "700", "1"});
+        rig.send(msg::ORV_MDM_GET_IMSI);
+        rig.send(msg::ORV_MDM_GET_IMEI);
+        EXPECT_TRUE(rig.wait_store("imei", kImei, 15s));
+        EXPECT_EQ(rig.store("sim_imsi"), std::nullopt);
+    }
+    EXPECT_EQ(rig.commands(), (Lines{"AT+CIMI", "AT+CGSN", "AT+CIMI", "AT+CGSN"}));
+}
+
+TEST(RealModem, AnUnreadOutputNeverStopsTheDaemonAndItsFoldersAreMade) {
+    Rig rig;
+    rig.daemon_stdout_unread();
+    rig.start({}, {"ORV_NVRAM=" + rig.path("state/nvram.db")});
+    struct stat st {};
+    ASSERT_EQ(stat(rig.path("state").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    for (std::size_t n = 1; n <= 2; ++n) {  // the link test echoes every answer
+        rig.send(msg::ORV_MDM_TEST_RPC_MSG);
+        EXPECT_EQ(rig.wait_notes(n).size(), n);
+    }
+    EXPECT_TRUE(rig.daemon_running());
+}
+
+}  // namespace
+}  // namespace orv::e2e
