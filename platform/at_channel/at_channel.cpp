@@ -288,8 +288,6 @@ void reset() {
 
 using namespace orv::at_channel;
 
-using namespace orv::at_channel;
-
 namespace {
 
 // The last read from the port; what followed an answer's final line in it stays here until the

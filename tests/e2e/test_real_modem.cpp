@@ -68,6 +68,34 @@ TEST(RealModem, ReportsNoiseAndLineEndsLeaveTheAnswerIntact) {
         }
     }
     EXPECT_EQ(count(rig.log_messages(), "(char*)mdm_res.aucDataBuf is TIMEOUT "), 0u);
+    // The home network the controller gets comes from that IMSI, past a report before EF AD.
+    rig.modem_ctl({"script", "AT+CRSM=*", "report", "before", "+CGREG: 1", "1"});
+    rig.send(msg::ORV_MDM_APN_GET_SIM_INFO);
+    EXPECT_EQ(rig.wait_notes(1).back(),
+              R"(apn_sim_msg plmn="23415" imsi="234150123456789" iccid="")");
+}
+
+// SIMs without a preferred language: the language of their country, from the ICCID, whatever
+// form the issuer gave its country digits.
+TEST(RealModem, ASimWithoutAPreferredLanguageGetsItsCountrysLanguage) {
+    const std::pair<const char*, const char*> sims[] = {
+        {"8970101234567890123", "ru"}, {"8930272123456789012", "en"},
+        {"8924301234567890123", "fr"}, {"8923301234567890123", "en"},
+        {"8959501234567890123", "es"}, {"8914800000123456789", "en"}};
+    std::string profile;
+    for (const auto& [iccid, language] : sims) {
+        profile += std::string("[sim.s") + iccid + "]\niccid = \"" + iccid + "\"\nlanguages = []\n";
+    }
+    Rig rig;
+    rig.write_factory_item(2301, std::string("\x01", 1));
+    rig.start({.profile = profile});
+    for (const auto& [iccid, language] : sims) {
+        SCOPED_TRACE(iccid);
+        rig.modem_ctl({"swap", std::string("s") + iccid});
+        rig.unset("Language");
+        rig.send(msg::ORV_MDM_GET_ICCID);
+        EXPECT_TRUE(rig.wait_store("Language", language));
+    }
 }
 
 // The IMSI's wait is 500 ms here. Its answer 200 ms late is dropped, not published as the IMEI;
