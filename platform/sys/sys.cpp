@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -17,51 +18,58 @@ extern "C" void orv_sleep_s(unsigned int seconds) {
     }
 }
 
-// One answer and its line feed, written without ever waiting: a socket (a service manager's
-// journal) is sent to with MSG_DONTWAIT; anything else (a pipe, a terminal, a file) is written
-// in small pieces, each only when poll() says the output takes it at once (a pipe takes up to
-// PIPE_BUF bytes whole once it polls writable, a terminal at least 256), so that no write can
-// block. What the output does not take (a reader that stopped reading or went
-// away, a full disk) is dropped; SIGPIPE is ignored by the daemon, so a closed pipe only fails
-// the write.
-extern "C" void orv_echo_answer(const char* text) {
-    constexpr std::size_t kPiece = 256;
-    const char* shown = text != nullptr ? text : "";
-    const std::size_t len = std::strlen(shown);
-    // Whether standard output is a socket is learnt at the first echo (send() tells).
-    static bool socket_out = true;
-    std::size_t done = 0;
-    while (done <= len) {
-        // The text, then its line feed.
-        const char* piece = done < len ? shown + done : "\n";
-        std::size_t n = done < len ? len - done : 1;
-        if (socket_out) {
-            const ssize_t sent = send(STDOUT_FILENO, piece, n, MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (sent > 0) {
-                done += static_cast<std::size_t>(sent);
+namespace {
+
+// Whether standard output is a socket is learnt at the first echo (send() tells).
+bool g_stdout_socket = true;
+
+// Writes `len` bytes to standard output without ever waiting: a socket (a service manager's
+// journal) is sent to with MSG_DONTWAIT; anything else (a pipe, a terminal, a file) is written in
+// pieces of at most PIPE_BUF bytes, each only when poll() says the output takes it at once (a pipe
+// that polls writable takes PIPE_BUF bytes whole). False when the rest was dropped: the reader
+// stopped reading or went away, or the disk is full. SIGPIPE is ignored by the daemon, so a
+// closed pipe only fails the write.
+bool put_out(const char* data, std::size_t len) {
+    while (len > 0) {
+        ssize_t n = -1;
+        if (g_stdout_socket) {
+            n = send(STDOUT_FILENO, data, len, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && errno == ENOTSOCK) {
+                g_stdout_socket = false;
                 continue;
             }
-            if (sent < 0 && errno == ENOTSOCK) {
-                socket_out = false;
-                continue;
+        } else {
+            pollfd p{STDOUT_FILENO, POLLOUT, 0};
+            if (poll(&p, 1, 0) != 1 || (p.revents & POLLOUT) == 0) {
+                return false;
             }
-            if (sent < 0 && errno == EINTR) {
-                continue;
-            }
-            return;  // full or gone: dropped
+            n = write(STDOUT_FILENO, data, len < PIPE_BUF ? len : PIPE_BUF);
         }
-        pollfd p{STDOUT_FILENO, POLLOUT, 0};
-        if (poll(&p, 1, 0) != 1 || (p.revents & POLLOUT) == 0) {
-            return;
-        }
-        n = n < kPiece ? n : kPiece;
-        const ssize_t written = write(STDOUT_FILENO, piece, n);
-        if (written < 0 && errno == EINTR) {
+        if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return;
+        if (n <= 0) {
+            return false;
         }
-        done += static_cast<std::size_t>(written);
+        data += n;
+        len -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+// The answer and its line feed go out as one piece when they fit the line buffer (one write
+// instead of two); a longer answer goes as two.
+extern "C" void orv_echo_answer(const char* text) {
+    const char* shown = text != nullptr ? text : "";
+    char line[1024];
+    const std::size_t len = strnlen(shown, sizeof line);
+    if (len < sizeof line) {
+        std::memcpy(line, shown, len);
+        line[len] = '\n';
+        put_out(line, len + 1);
+    } else if (put_out(shown, std::strlen(shown))) {
+        put_out("\n", 1);
     }
 }

@@ -26,7 +26,7 @@ namespace {
 
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
             const std::string& out_file, const std::function<void()>& setup = {},
-            bool unprivileged = false, bool stdout_unread = false) {
+            bool unprivileged = false, int stdout_fd = -1) {
     const pid_t pid = fork();
     if (pid == 0) {
         if (setup) {
@@ -42,11 +42,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             dup2(out, 2);
             close(out);
         }
-        int ends[2];
-        if (stdout_unread && pipe(ends) == 0) {  // standard output: a pipe whose reader is gone
-            dup2(ends[1], 1);
-            close(ends[0]);
-            close(ends[1]);
+        if (stdout_fd >= 0) {
+            dup2(stdout_fd, 1);
         }
         for (const std::string& e : env) {
             putenv(const_cast<char*>(e.c_str()));
@@ -244,7 +241,7 @@ Lines Rig::commands() {
 void Rig::start_daemon(const std::vector<std::string>& env) {
     const std::vector<std::string> full = daemon_env(env);
     daemon_pid_ = spawn({bin_path(daemon_binary_)}, full, path("daemon.out"), child_setup_,
-                        unprivileged_, stdout_unread_);
+                        unprivileged_, stdout_fd_);
     // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.
     if (!wait_for([&] { return accepts(path("run/orv_mdm_path")) || !daemon_running(); }, 10s) ||
         !daemon_running()) {

@@ -53,9 +53,9 @@ class Rig {
     // daemon and the modem as that user, so that file modes bind them as they bind a daemon in
     // service. No effect for a test run as an ordinary user. Call before starting them.
     void run_unprivileged();
-    // Starts the daemon with its standard output on a pipe whose reader has gone (a logger that
-    // died). Call before starting it.
-    void daemon_stdout_unread() { stdout_unread_ = true; }
+    // Starts the daemon with this descriptor as its standard output (the caller keeps it open
+    // until then), instead of the rig's output file. Call before starting it.
+    void daemon_stdout(int fd) { stdout_fd_ = fd; }
     // Starts the modem and the daemon and waits until the bring-up's three commands are sent.
     void start(const ModemOptions& modem = {}, const std::vector<std::string>& env = {});
     // Starts the daemon and waits until its request socket exists. Extra environment as NAME=VALUE.
@@ -111,7 +111,7 @@ class Rig {
     std::string dir_;
     int modem_port_ = -1;
     bool unprivileged_ = false;
-    bool stdout_unread_ = false;
+    int stdout_fd_ = -1;
     std::string daemon_binary_ = "orv_mdm";
     std::function<void()> child_setup_;
     pid_t modem_pid_ = -1;
