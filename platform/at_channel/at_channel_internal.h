@@ -52,8 +52,8 @@ class LineReader {
     // Final result lines seen since idle().
     int finals() const { return finals_; }
     // Terminates the answer in the buffer given to begin() and returns its length: the kept
-    // lines, each ended by CR LF, after a leading CR LF (the modem's own, or one put in); a line
-    // still unfinished is added without a line end. An answer with no line is empty.
+    // lines, each ended by CR LF, after a leading CR LF (the modem's own, or one put in). A line
+    // still unfinished is left out; an answer with no line is empty.
     std::size_t finish();
     // Forgets everything, as for a freshly opened port.
     void clear() { *this = LineReader{}; }
@@ -90,11 +90,6 @@ class LineReader {
     bool drop_line_ = false;  // the line was begun before the command went out
     bool skip_data_ = false;  // the next line is a report's data line
 };
-
-// Turns raw bytes read from the port into the delivered answer, as a LineReader collecting the
-// answer to `command` does: at most out_size - 1 characters and a terminator. Returns the length.
-std::size_t normalise_answer(std::string_view raw, std::string_view command, char* out,
-                             std::size_t out_size);
 
 // The answer still owed by the modem after a command's wait ran out. The next command first
 // waits for it (within its own wait) so that it can never be taken for that command's answer;

@@ -291,16 +291,7 @@ std::size_t LineReader::finish() {
     if (out_ == nullptr) {
         return 0;
     }
-    // An unfinished line goes out as far as it came, unless it is to be dropped.
-    const bool partial = line_len_ > 0 && !drop_line_ && !skip_data_ &&
-                         classify_report(head(), command_) == Report::kNone &&
-                         (seen_text_ || line_len_ != echo_.size() || line_stored_ != line_len_ ||
-                          string_view(out_ + kept_, line_stored_) != echo_);
-    if (partial) {
-        kept_ += line_stored_;
-        line_stored_ = 0;
-    }
-    if (kept_lines_ == 0 && !partial) {
+    if (kept_lines_ == 0) {
         out_[0] = '\0';
         return 0;
     }
@@ -309,17 +300,6 @@ std::size_t LineReader::finish() {
     std::memcpy(out_, "\r\n", base);
     out_[kept_] = '\0';
     return kept_;
-}
-
-std::size_t normalise_answer(string_view raw, string_view command, char* out,
-                             std::size_t out_size) {
-    if (out_size == 0) {
-        return 0;
-    }
-    LineReader reader;
-    reader.begin(command, out, out_size);
-    reader.feed(raw);
-    return reader.finish();
 }
 
 void Debt::owe(string_view command) {
