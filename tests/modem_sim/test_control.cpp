@@ -80,6 +80,7 @@ TEST(ModemSimControl, CommandsActOnTheModem) {
         EXPECT_TRUE(run_control(sim, command).ok) << command;
         EXPECT_EQ(sim.on_the_wire("\r\n4\r\nOK\r\n"), bytes) << command;
     }
+    EXPECT_NE(run_control(sim, "state").reply.find("line_end: lf\nnoise: 3\n"), std::string::npos);
     EXPECT_FALSE(run_control(sim, "lineend crcr").ok);
     EXPECT_FALSE(run_control(sim, "noise -1").ok);
 }

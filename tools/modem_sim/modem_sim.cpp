@@ -937,6 +937,12 @@ std::string ModemSim::state_text() const {
     out << "cfun: " << cfun_ << "\n";
     out << "echo: " << (echo_ ? 1 : 0) << "\n";
     out << "cmee: " << cmee_ << "\n";
+    out << "line_end: "
+        << (line_end_ == LineEnd::Cr   ? "cr"
+            : line_end_ == LineEnd::Lf ? "lf"
+                                       : "crlf")
+        << "\n";
+    out << "noise: " << nul_every_ << "\n";
     const auto live = std::count_if(rules_.begin(), rules_.end(),
                                     [](const ScriptRule& r) { return r.count != 0; });
     out << "scripts: " << live << "\n";
