@@ -12,17 +12,16 @@
 #include <string>
 
 #include "core/at_exchange.h"
-#include "core/daemon.h"
-#include "core/dispatch.h"
-#include "core/mdm_msg.h"
+#include "daemon/dispatch.h"
 #include "device/device.h"
+#include "sim_identity/language.h"
 #include "sim_identity/sim_identity.h"
+#include "sim_identity/spn.h"
 #include "sim_security/sim_common.h"
 #include "sim_security/sim_security.h"
 #include "tests/fake/fake_platform.h"
-#include "text/language.h"
 #include "text/orv_convert.h"
-#include "text/spn.h"
+#include "wire/mdm_msg.h"
 
 namespace {
 
@@ -62,7 +61,7 @@ void BM_Dispatch(benchmark::State& state) {
     orv::msg::store_u32(msg, orv::msg::ORV_MDM_GET_SPC);
     for (auto _ : state) {
         orv::fake::reset();
-        benchmark::DoNotOptimize(orv::core::orv_quorl_mdm_dispatch_msg(msg));
+        benchmark::DoNotOptimize(orv::daemon::orv_quorl_mdm_dispatch_msg(msg));
     }
 }
 BENCHMARK(BM_Dispatch);
@@ -122,10 +121,9 @@ BENCHMARK(BM_ImeiHandler);
 
 void BM_IccidHandler(benchmark::State& state) {
     const std::string answer = orv::fake::info_ok("+CRSM: 144, 0,\"984421436587092143F5\"");
-    orv::core::orv_auto_set_language = 0;  // the language does not follow the SIM
     for (auto _ : state) {
         script(answer);
-        benchmark::DoNotOptimize(orv::sim_identity::orv_quorl_mdm_get_iccid(nullptr));
+        benchmark::DoNotOptimize(orv::sim_identity::orv_quorl_mdm_get_iccid(nullptr, 0));
     }
 }
 BENCHMARK(BM_IccidHandler);
@@ -144,7 +142,7 @@ void BM_SpnHandler(benchmark::State& state) {
         orv::fake::info_ok("+CRSM: 144, 0,\"014F7276696FFFFFFFFFFFFFFFFFFFFFFF\"");
     for (auto _ : state) {
         script(answer);
-        benchmark::DoNotOptimize(orv::text::orv_quorl_mdm_get_spn(nullptr));
+        benchmark::DoNotOptimize(orv::sim_identity::orv_quorl_mdm_get_spn(nullptr));
     }
 }
 BENCHMARK(BM_SpnHandler);
@@ -153,7 +151,8 @@ void BM_LanguageHandler(benchmark::State& state) {
     const std::string answer = orv::fake::info_ok("+CRSM: 144, 0,\"656E\"");
     for (auto _ : state) {
         script(answer);
-        orv::text::orv_quorl_mdm_auto_set_language();
+        char country[orv::sim_identity::kCountrySize] = "4412";
+        orv::sim_identity::orv_quorl_mdm_auto_set_language(country);
     }
 }
 BENCHMARK(BM_LanguageHandler);
@@ -232,11 +231,11 @@ void BM_Bit8ToUcs2(benchmark::State& state) {
 BENCHMARK(BM_Bit8ToUcs2);
 
 void BM_SpnAscToUcs2(benchmark::State& state) {
-    char digits[orv::text::kSpnDigitsSize] = {};
+    char digits[orv::sim_identity::kSpnDigitsSize] = {};
     std::strncpy(digits, "014F7276696FFFFFFFFFFFFFFFFFFFFFFF", sizeof digits - 1);
-    char name[orv::text::kSpnNameSize];
+    char name[orv::sim_identity::kSpnNameSize];
     for (auto _ : state) {
-        orv::text::orv_spn_asc_to_ucs2(digits, name);
+        orv::sim_identity::orv_spn_asc_to_ucs2(digits, name);
         benchmark::DoNotOptimize(name);
     }
 }

@@ -42,7 +42,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/mdm_msg.h"
+#include "wire/mdm_msg.h"
 
 namespace {
 

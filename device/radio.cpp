@@ -3,8 +3,8 @@
 
 #include "core/at_exchange.h"
 #include "core/log.h"
-#include "core/mdm_msg.h"
 #include "device/device.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::device {
 

@@ -3,10 +3,10 @@
 
 #include "core/bounded.h"
 #include "core/log.h"
-#include "core/mdm_msg.h"
 #include "device/device.h"
 #include "platform/orv_cfg.h"
 #include "platform/orv_nvram.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::device {
 

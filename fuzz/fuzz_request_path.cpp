@@ -22,11 +22,11 @@
 #include <string_view>
 
 #include "core/at_exchange.h"
-#include "core/daemon.h"
-#include "core/mdm_msg.h"
+#include "daemon/daemon.h"
 #include "fuzz/fuzz_input.h"
 #include "platform/orv_cfg.h"
 #include "platform/orv_pwm.h"
+#include "wire/mdm_msg.h"
 
 namespace {
 
@@ -121,8 +121,8 @@ void check_flags_only_lowered() {
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     orv::fake::reset();
     set_up_platform({});
-    orv::core::orv_get_auto_set_language_cfg();
-    check(orv::core::orv_auto_set_language == 1, "language follows the SIM while fuzzing");
+    orv::daemon::orv_get_auto_set_language_cfg();
+    check(orv::daemon::orv_auto_set_language == 1, "language follows the SIM while fuzzing");
     return 0;
 }
 
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     set_up_platform(message);
     fake().messages.emplace_back(message);
 
-    orv::core::orv_quorl_mdm_receive_turn(kHandle);
+    orv::daemon::orv_quorl_mdm_receive_turn(kHandle);
 
     check(fake().messages.empty(), "the receive turn takes its message");
     check_commands();

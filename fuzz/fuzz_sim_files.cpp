@@ -20,16 +20,14 @@
 #include <string_view>
 #include <vector>
 
-#include "core/daemon.h"
 #include "fuzz/fuzz_input.h"
+#include "sim_identity/language.h"
 #include "sim_identity/sim_identity.h"
-#include "text/language.h"
-#include "text/spn.h"
+#include "sim_identity/spn.h"
 
 namespace {
 
 namespace si = orv::sim_identity;
-namespace tx = orv::text;
 using orv::fake::fake;
 using orv::fuzz::check;
 using orv::fuzz::check_stored_length;
@@ -46,9 +44,9 @@ std::unique_ptr<char[]> exact_copy(std::string_view text, bool terminated) {
     return out;
 }
 
-void iccid(const std::vector<std::string>& lines) {
+void iccid(const std::vector<std::string>& lines, std::uint8_t auto_set_language) {
     orv::fuzz::serve_lines(lines);
-    si::orv_quorl_mdm_get_iccid(nullptr);
+    si::orv_quorl_mdm_get_iccid(nullptr, auto_set_language);
     check(si::mdm_sim_iccid_text().size() < si::kSimIccidSize, "kept ICCID fits its buffer");
     check_stored_length("sim_iccid", si::kSimIccidSize - 1, "sim_iccid fits its buffer");
     check_stored_length("iccid", si::kSimIccidSize - 1, "iccid fits its buffer");
@@ -93,16 +91,16 @@ void efad(const std::vector<std::string>& lines, unsigned field) {
 
 void spn(const std::vector<std::string>& lines) {
     // The name widening alone, on the line's first characters as scanned digits.
-    char digits[tx::kSpnDigitsSize] = {};
+    char digits[si::kSpnDigitsSize] = {};
     const std::string_view line = lines.front();
     std::memcpy(digits, line.data(), std::min(line.size(), sizeof digits - 1));
-    char name[tx::kSpnNameSize] = {};
-    tx::orv_spn_asc_to_ucs2(digits, name);
+    char name[si::kSpnNameSize] = {};
+    si::orv_spn_asc_to_ucs2(digits, name);
     check(std::memchr(name, '\0', sizeof name) != nullptr, "widened name is terminated");
 
     orv::fuzz::serve_lines(lines);
-    tx::orv_quorl_mdm_get_spn(nullptr);
-    check_stored_length("spn_name_data", tx::kSpnNameSize - 1, "spn name fits its buffer");
+    si::orv_quorl_mdm_get_spn(nullptr);
+    check_stored_length("spn_name_data", si::kSpnNameSize - 1, "spn name fits its buffer");
     for (const char* flag : {"spn_b1_flag", "spn_b2_flag"}) {
         if (const std::string* v = orv::fuzz::stored(flag)) {
             check(*v == "0" || *v == "1", "spn flags are 0 or 1");
@@ -113,25 +111,23 @@ void spn(const std::vector<std::string>& lines) {
 void language(const std::vector<std::string>& lines) {
     // The country digits: the first four characters of the second line.
     const std::string_view country = lines.size() > 1 ? std::string_view(lines[1]) : "";
-    std::memset(tx::orv_country, 0, sizeof tx::orv_country);
-    std::memcpy(tx::orv_country, country.data(),
-                std::min(country.size(), sizeof tx::orv_country - 1));
+    char orv_country[si::kCountrySize] = {};
+    std::memcpy(orv_country, country.data(), std::min(country.size(), sizeof orv_country - 1));
 
     orv::fuzz::serve_lines(lines);
-    tx::orv_quorl_mdm_auto_set_language();
+    si::orv_quorl_mdm_auto_set_language(orv_country);
     check_stored_length("Language", 19, "Language from EF PL fits its field");
 
     // The lookup by a country text of any bytes, and one database row of any text.
     fake().store.clear();
     const auto text = exact_copy(lines.front(), true);
-    tx::orv_set_language_by_country(text.get());
-    constexpr std::size_t kLanguageOut = 10;
-    auto out = std::make_unique<char[]>(kLanguageOut);
+    si::orv_set_language_by_country(text.get());
+    si::LanguageQuery query{text.get(), {}};
     char* values[] = {text.get()};
     char column[] = "Language";
     char* names[] = {column};
-    tx::orv_language_record_cb(out.get(), 1, values, names);
-    check_stored_length("Language", kLanguageOut - 1, "Language from the database fits");
+    si::orv_language_record_cb(&query, 1, values, names);
+    check_stored_length("Language", sizeof query.language - 1, "Language from the database fits");
 }
 
 void imsi_and_pay_type(const std::vector<std::string>& lines) {
@@ -159,11 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (lines.empty()) {
         lines.emplace_back();
     }
-    orv::core::orv_auto_set_language = (bits & 0x08U) != 0 ? 1 : 0;
+    const std::uint8_t auto_set_language = (bits & 0x08U) != 0 ? 1 : 0;
 
     switch ((bits & 0x07U) % 6) {
         case 0:
-            iccid(lines);
+            iccid(lines, auto_set_language);
             break;
         case 1:
             own_number(lines);

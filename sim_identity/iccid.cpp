@@ -5,11 +5,10 @@
 
 #include "core/at_exchange.h"
 #include "core/bounded.h"
-#include "core/daemon.h"
 #include "core/log.h"
 #include "platform/orv_nvram.h"
+#include "sim_identity/language.h"
 #include "sim_identity/sim_identity.h"
-#include "text/language.h"
 
 namespace orv::sim_identity {
 
@@ -67,13 +66,13 @@ Quoted take_quoted(std::string_view line, char (&out)[kSimIccidSize]) {
 // remembered and the whole store committed.
 void adopt_new_sim(std::string_view iccid) {
     constexpr std::size_t kCountryAt = 2;  // after the industry prefix 89
-    constexpr std::size_t kCountryDigits = 4;
+    constexpr std::size_t kCountryDigits = kCountrySize - 1;
     static_assert(kCountryAt + kCountryDigits <= kSimIccidSize);
-    static_assert(kCountryDigits < sizeof text::orv_country);
-    // The four places after the prefix, zero bytes included when the ICCID is shorter; the
-    // terminator of orv_country is never written.
-    std::memcpy(text::orv_country, mdm_sim_iccid + kCountryAt, kCountryDigits);
-    text::orv_quorl_mdm_auto_set_language();
+    // The four places after the prefix, zero bytes included when the ICCID is shorter, and the
+    // terminator.
+    char orv_country[kCountrySize] = {};
+    std::memcpy(orv_country, mdm_sim_iccid + kCountryAt, kCountryDigits);
+    orv_quorl_mdm_auto_set_language(orv_country);
     orv_nvconfig_write("iccid", iccid.data(), static_cast<int>(iccid.size()));
     orv_nvconfig_save();
     MDM_LOG_INFO("iccid change,auto set language  \n");
@@ -85,7 +84,8 @@ std::string_view mdm_sim_iccid_text() {
     return text_view(mdm_sim_iccid);
 }
 
-std::int32_t orv_quorl_mdm_get_iccid(const unsigned char* /*payload*/) {
+std::int32_t orv_quorl_mdm_get_iccid(const unsigned char* /*payload*/,
+                                     std::uint8_t auto_set_language) {
     MDM_LOG_INFO("enter orv_quorl_mdm_get_iccid fun\n");
 
     core::AtExchange ex;
@@ -138,7 +138,7 @@ std::int32_t orv_quorl_mdm_get_iccid(const unsigned char* /*payload*/) {
     MDM_LOG_INFO("sim iccid is %s\n", mdm_sim_iccid);
     orv_nvconfig_write("sim_iccid", iccid.data(), static_cast<int>(iccid.size()));
 
-    if (core::orv_auto_set_language == 0) {
+    if (auto_set_language == 0) {
         return 0;
     }
     char remembered[kSimIccidSize] = {};

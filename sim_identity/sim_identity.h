@@ -12,9 +12,10 @@
 
 namespace orv::sim_identity {
 
-// Request 27: reads EF ICCID, publishes "sim_iccid", and on a new SIM runs the language detection
-// and remembers the ICCID in "iccid" (committed).
-std::int32_t orv_quorl_mdm_get_iccid(const unsigned char* payload);
+// Request 27: reads EF ICCID, publishes "sim_iccid", and when `auto_set_language` is non-zero
+// (the language follows the SIM, a start-up setting) and the SIM is new, runs the language
+// detection and remembers the ICCID in "iccid" (committed).
+std::int32_t orv_quorl_mdm_get_iccid(const unsigned char* payload, std::uint8_t auto_set_language);
 
 // Request 28: "AT+CIMI", published as "sim_imsi".
 std::int32_t orv_quorl_mdm_get_imsi(const unsigned char* payload);

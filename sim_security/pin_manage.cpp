@@ -11,10 +11,10 @@
 #include "core/at_exchange.h"
 #include "core/bounded.h"
 #include "core/log.h"
-#include "core/mdm_msg.h"
 #include "platform/orv_mc.h"
 #include "sim_security/sim_common.h"
 #include "sim_security/sim_security.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::sim_security {
 

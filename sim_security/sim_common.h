@@ -9,8 +9,8 @@
 #include <string_view>
 
 #include "core/at_exchange.h"
-#include "core/mdm_msg.h"
 #include "platform/orv_nvram.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::sim_security {
 

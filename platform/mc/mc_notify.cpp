@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/mdm_msg.h"
 #include "platform/orv_mc.h"
 #include "platform/orv_paths.h"
+#include "wire/mdm_msg.h"
 
 namespace {
 

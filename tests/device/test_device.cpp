@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "core/dispatch.h"
-#include "core/mdm_msg.h"
+#include "daemon/dispatch.h"
 #include "device/device.h"
 #include "platform/orv_pwm.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/story.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::device {
 namespace {
@@ -124,7 +124,7 @@ TEST(DeviceDispatch, IdentifiersReachTheirHandlers) {
         std::array<unsigned char, msg::kRecvBufferSize> buf{};
         msg::store_u32(buf.data(), c.id);
         msg::store_u32(buf.data() + msg::kIdSize, c.word);
-        core::orv_quorl_mdm_dispatch_msg(buf.data());
+        daemon::orv_quorl_mdm_dispatch_msg(buf.data());
         Lines seen = fake().timeline;
         std::erase(seen, "SLEEP 7");
         const std::string label = std::to_string(c.id) + " " + std::to_string(c.word);

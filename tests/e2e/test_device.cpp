@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "core/mdm_msg.h"
 #include "tests/e2e/harness.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::e2e {
 namespace {

@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/mdm_msg.h"
 #include "tests/e2e/harness.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::e2e {
 namespace {

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/mdm_msg.h"
 #include "platform/orv_at.h"
 #include "platform/orv_cfg.h"
 #include "platform/orv_led.h"
@@ -15,6 +14,7 @@
 #include "platform/orv_pwm.h"
 #include "platform/orv_socket.h"
 #include "platform/orv_sys.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::fake {
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "platform/orv_nvram.h"
+#include "sim_identity/language.h"
 #include "tests/platform/platform_fixture.h"
-#include "text/language.h"
 
 namespace orv::test {
 namespace {
@@ -20,9 +20,9 @@ using LanguageDbTest = PlatformTest;
 // The language the lookup stores for a SIM with this ICCID ("-" when it finds none).
 std::string language_of(const std::string& iccid) {
     orv_nvconfig_write("Language", "-", 1);
-    std::memset(text::orv_country, 0, sizeof text::orv_country);
-    std::memcpy(text::orv_country, iccid.data() + 2, 4);  // the four digits after 89
-    EXPECT_EQ(text::orv_set_language_by_country(text::orv_country), 0) << iccid;
+    char country[sim_identity::kCountrySize] = {};
+    std::memcpy(country, iccid.data() + 2, 4);  // the four digits after 89
+    EXPECT_EQ(sim_identity::orv_set_language_by_country(country), 0) << iccid;
     char value[16] = {};
     orv_nvconfig_read("Language", value, sizeof value - 1);
     return value;

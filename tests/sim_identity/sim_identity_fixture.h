@@ -11,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-#include "core/daemon.h"
 #include "sim_identity/sim_identity.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/story.h"
@@ -34,13 +33,12 @@ inline std::string crsm(std::string_view quoted) {
 inline constexpr std::string_view kStoredIccid = "984421436587092143F5";
 inline constexpr std::string_view kIccid = "8944123456789012345F";
 
-// Makes the kept ICCID the swap of `quoted` and the kept IMSI `imsi` (the flag off), then resets
-// the platform.
+// Makes the kept ICCID the swap of `quoted` and the kept IMSI `imsi` (the language not following
+// the SIM), then resets the platform.
 inline void keep(std::string_view quoted, std::string_view imsi) {
     fake::reset();
-    core::orv_auto_set_language = 0;
     fake().answers = {fake::info_ok(crsm(quoted)), fake::info_ok(imsi)};
-    orv_quorl_mdm_get_iccid(nullptr);
+    orv_quorl_mdm_get_iccid(nullptr, 0);
     orv_quorl_mdm_get_imsi(nullptr);
     fake::reset();
 }

@@ -1,7 +1,7 @@
 #include <cstring>
 
+#include "sim_identity/language.h"
 #include "tests/sim_identity/sim_identity_fixture.h"
-#include "text/language.h"
 
 namespace orv::sim_identity::testing {
 namespace {
@@ -49,14 +49,12 @@ TEST(Iccid, IsSwappedPublishedAndJudged) {
     };
     for (const Story& s : stories) {
         keep("", "");
-        std::memset(text::orv_country, 0, sizeof text::orv_country);
         expect_story(s, [&] {
             if (!s.input.empty()) {
                 fake().store["iccid"] = s.input;
             }
-            core::orv_auto_set_language = s.arg;
             fake().db_rows[sql] = {{"de"}};
-            orv_quorl_mdm_get_iccid(nullptr);
+            orv_quorl_mdm_get_iccid(nullptr, static_cast<std::uint8_t>(s.arg));
         });
         const Lines& t = fake().timeline;
         const auto last = std::find_if(t.rbegin(), t.rend(), [](const std::string& e) {
@@ -65,7 +63,6 @@ TEST(Iccid, IsSwappedPublishedAndJudged) {
         EXPECT_EQ(mdm_sim_iccid_text(), last == t.rend() ? "" : last->substr(16)) << s.name;
         EXPECT_EQ(fake().echoes.size(), 1u) << s.name;
     }
-    core::orv_auto_set_language = 0;
 }
 
 }  // namespace

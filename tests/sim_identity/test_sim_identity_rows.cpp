@@ -1,7 +1,7 @@
 #include <array>
 #include <tuple>
 
-#include "core/dispatch.h"
+#include "daemon/dispatch.h"
 #include "tests/sim_identity/sim_identity_fixture.h"
 
 namespace orv::sim_identity::testing {
@@ -42,7 +42,7 @@ TEST(SimIdentityRows, EachIdentifierReachesItsHandlerWhichLogsItsExchange) {
         fake().answers = {answer};
         std::array<unsigned char, msg::kRecvBufferSize> message{};
         msg::store_u32(message.data(), id);
-        core::orv_quorl_mdm_dispatch_msg(message.data());
+        daemon::orv_quorl_mdm_dispatch_msg(message.data());
         ASSERT_FALSE(fake().commands.empty()) << id;
         EXPECT_EQ(fake().commands.front(), command) << id;
         Lines logs = fake().log_texts();

@@ -12,11 +12,11 @@
 #include <string_view>
 #include <vector>
 
-#include "core/mdm_msg.h"
 #include "platform/orv_log.h"
 #include "sim_security/sim_security.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/story.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::sim_security::test {
 

@@ -1,4 +1,4 @@
-#include "core/dispatch.h"
+#include "daemon/dispatch.h"
 #include "tests/sim_security/sim_security_test.h"
 
 namespace orv::sim_security::test {
@@ -23,7 +23,7 @@ TEST(SimSecurityRows, EachIdentifierSendsItsFirstCommand) {
         fake().answers = {fake::info_ok("+CPIN: SIM PIN")};
         std::array<unsigned char, msg::kRecvBufferSize> message{};
         msg::store_u32(message.data(), id);
-        core::orv_quorl_mdm_dispatch_msg(message.data());
+        daemon::orv_quorl_mdm_dispatch_msg(message.data());
         EXPECT_EQ(fake().commands.empty() ? "" : fake().commands.front(), command) << id;
     }
     EXPECT_TRUE(fake().logged(ORV_LOG_LEVEL_INFO, "enter orv_quorl_mdm_verify_pin_puk fun\n"));

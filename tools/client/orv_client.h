@@ -1,7 +1,7 @@
 // Client side of the daemon's interfaces, shared by the command-line tools and their tests:
 // request datagrams built from command-line options, controller notifications decoded into one
 // readable line, the parameter store, the factory configuration items and the message sockets.
-// Every offset and width comes from core/mdm_msg.h; nothing here restates a layout.
+// Every offset and width comes from wire/mdm_msg.h; nothing here restates a layout.
 #pragma once
 
 #include <array>
@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/mdm_msg.h"
+#include "wire/mdm_msg.h"
 
 struct sqlite3;
 

@@ -1,5 +1,5 @@
 // Request datagrams built from command-line options. Each payload option is written at the offset
-// core/mdm_msg.h gives it; a text must fit its field together with its terminator.
+// wire/mdm_msg.h gives it; a text must fit its field together with its terminator.
 #include <cstring>
 
 #include "tools/client/orv_client.h"

@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "core/dispatch.h"
+#include "daemon/dispatch.h"
+#include "sim_identity/spn.h"
 #include "tests/fake/fake_platform.h"
-#include "tests/text/text_test.h"
-#include "text/spn.h"
+#include "tests/fake/story.h"
 
-namespace orv::text {
+namespace orv::sim_identity {
 namespace {
 
 using fake::fake;
@@ -68,7 +68,7 @@ TEST(ServiceProviderName, PublishesNameAndFlags) {
         EXPECT_EQ(orv_quorl_mdm_get_spn(nullptr), c.spn != nullptr ? 0 : -1) << c.name;
         EXPECT_EQ(fake().timeline, timeline(c.spn, c.flags)) << c.name;
         EXPECT_EQ(fake().log_texts().front(), "6 enter orv_quorl_mdm_get_spn fun\n") << c.name;
-        test::expect_logged(c.logs, c.name);
+        fake::expect_logged(c.logs, c.name);
     }
 }
 
@@ -76,10 +76,10 @@ TEST(ServiceProviderName, ServedAsRequest14) {
     fake::reset();
     fake().answers = {spn("014142")};
     const unsigned char message[8] = {14, 0, 0, 0};
-    orv::core::orv_quorl_mdm_dispatch_msg(message);
+    orv::daemon::orv_quorl_mdm_dispatch_msg(message);
     EXPECT_EQ(fake().timeline, timeline("00410042", "10"));
     EXPECT_EQ(fake().echoes.size(), 1u);
 }
 
 }  // namespace
-}  // namespace orv::text
+}  // namespace orv::sim_identity

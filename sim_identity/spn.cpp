@@ -1,4 +1,4 @@
-#include "text/spn.h"
+#include "sim_identity/spn.h"
 
 #include <cstring>
 #include <string_view>
@@ -8,7 +8,7 @@
 #include "core/log.h"
 #include "platform/orv_nvram.h"
 
-namespace orv::text {
+namespace orv::sim_identity {
 
 namespace {
 
@@ -139,4 +139,4 @@ std::int32_t orv_quorl_mdm_get_spn(const unsigned char* /*payload*/) {
     return 0;
 }
 
-}  // namespace orv::text
+}  // namespace orv::sim_identity

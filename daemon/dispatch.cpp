@@ -1,18 +1,25 @@
-#include "core/dispatch.h"
+#include "daemon/dispatch.h"
 
 #include "core/log.h"
+#include "daemon/daemon.h"
 #include "device/device.h"
 #include "sim_identity/sim_identity.h"
+#include "sim_identity/spn.h"
 #include "sim_security/sim_security.h"
-#include "text/spn.h"
 
-namespace orv::core {
+namespace orv::daemon {
 
 namespace {
 
-constexpr const char* kLogModule = kCoreModule;
+constexpr const char* kLogModule = core::kCoreModule;
 
 using namespace orv::msg;
+
+// The ICCID request is the one handler that takes a start-up setting: whether the language
+// follows the SIM.
+std::int32_t get_iccid(const unsigned char* payload) {
+    return sim_identity::orv_quorl_mdm_get_iccid(payload, orv_auto_set_language);
+}
 
 constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_TEST_RPC_MSG, device::orv_quorl_mdm_proc_rpc_test},
@@ -29,7 +36,7 @@ constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_GET_OSEC, sim_security::orv_quorl_mdm_get_pin_status},
     {ORV_MDM_NET_UNLOCK_TIMES, sim_security::orv_quorl_mdm_get_unlock_retries_times},
     {ORV_MDM_NET_UNLOCK, sim_security::orv_quorl_mdm_net_unlock},
-    {ORV_MDM_GET_SIM_SPN, orv::text::orv_quorl_mdm_get_spn},
+    {ORV_MDM_GET_SIM_SPN, sim_identity::orv_quorl_mdm_get_spn},
     {ORV_MDM_SLEEP_WAKEUP, device::orv_quorl_mdm_sleep_wakeup},
     {ORV_MDM_GET_MODEM_MODE, device::orv_quorl_mdm_get_modem_mode},
     {ORV_MDM_SET_MODEM_MODE, device::orv_quorl_mdm_set_modem_mode},
@@ -42,7 +49,7 @@ constexpr std::array<MsgHandlerRow, kMsgCount> kTable = {{
     {ORV_MDM_GET_UIM_MIN_LOCK_STATE_MSG, nullptr},
     {ORV_MDM_GET_MODEM_SPN_AND_ROAM_MSG, nullptr},
     {ORV_MDM_SPRINT_MODEM_LOCK_PROC_MSG, nullptr},
-    {ORV_MDM_GET_ICCID, sim_identity::orv_quorl_mdm_get_iccid},
+    {ORV_MDM_GET_ICCID, get_iccid},
     {ORV_MDM_GET_IMSI, sim_identity::orv_quorl_mdm_get_imsi},
     {ORV_MDM_GET_MSISDN, sim_identity::orv_quorl_mdm_get_msisdn},
     {ORV_MDM_CLEAR_WISPR_PWD, device::orv_quorl_mdm_clear_wispr_pwd},
@@ -83,4 +90,4 @@ int orv_quorl_mdm_dispatch_msg(const unsigned char* msg) {
     return 0;
 }
 
-}  // namespace orv::core
+}  // namespace orv::daemon

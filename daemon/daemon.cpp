@@ -1,18 +1,18 @@
-#include "core/daemon.h"
+#include "daemon/daemon.h"
 
 #include <array>
 #include <cstring>
 
-#include "core/dispatch.h"
 #include "core/log.h"
-#include "core/mdm_msg.h"
+#include "daemon/dispatch.h"
 #include "platform/orv_cfg.h"
 #include "platform/orv_socket.h"
+#include "wire/mdm_msg.h"
 
-namespace orv::core {
+namespace orv::daemon {
 
 namespace {
-constexpr const char* kLogModule = kCoreModule;
+constexpr const char* kLogModule = core::kCoreModule;
 }  // namespace
 
 std::uint8_t orv_auto_set_language = 0;
@@ -55,4 +55,4 @@ int orv_quorl_mdm_run() {
     }
 }
 
-}  // namespace orv::core
+}  // namespace orv::daemon

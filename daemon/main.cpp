@@ -1,7 +1,7 @@
 // orv_mdm: the modem manager daemon. Takes no arguments; paths come from the environment.
 #include <csignal>
 
-#include "core/daemon.h"
+#include "daemon/daemon.h"
 #include "platform/orv_paths.h"
 
 int main() {
@@ -13,5 +13,5 @@ int main() {
     paths::make_dirs(paths::get(paths::kRunDir));
     paths::make_dirs(paths::get(paths::kLogDir));
     paths::make_parent_dirs(paths::get(paths::kNvram));
-    return orv::core::orv_quorl_mdm_run();
+    return orv::daemon::orv_quorl_mdm_run();
 }

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "sim_identity/language.h"
 #include "tests/fake/fake_platform.h"
-#include "tests/text/text_test.h"
-#include "text/language.h"
+#include "tests/fake/story.h"
 
-namespace orv::text {
+namespace orv::sim_identity {
 namespace {
 
 using fake::fake;
@@ -27,7 +27,7 @@ std::string query(const std::string& digits) {
 // written and committed.
 Lines timeline(const std::string& story) {
     Lines out{"AT AT+CRSM=176,12037,0,0,2"};
-    for (const std::string& e : test::lines(story)) {
+    for (const std::string& e : fake::split(story)) {
         if (e[0] == '?') {
             out.push_back("SQL " + query(e.substr(1)));
         } else {
@@ -45,7 +45,7 @@ void add_rows(const std::string& db) {
     }
     const std::size_t colon = db.find(':');
     auto& rows = fake().db_rows[query(db.substr(0, colon))];
-    for (const std::string& v : test::lines(db.substr(colon + 1))) {
+    for (const std::string& v : fake::split(db.substr(colon + 1))) {
         rows.push_back(v == "()" ? Row{} : v == "(null)" ? Row{std::nullopt} : Row{v});
     }
 }
@@ -93,13 +93,13 @@ TEST(LanguageDetection, FromEfPlOrTheDeviceDatabase) {
     };
     for (const auto& c : cases) {
         fake::reset();
-        std::memset(orv_country, 0, sizeof orv_country);
+        char orv_country[kCountrySize] = {};
         std::strncpy(orv_country, c.country, 4);
         fake().answers = {c.answer};
         add_rows(c.db);
-        orv_quorl_mdm_auto_set_language();
+        orv_quorl_mdm_auto_set_language(orv_country);
         EXPECT_EQ(fake().timeline, timeline(c.story)) << c.name;
-        test::expect_logged(c.logs, c.name);
+        fake::expect_logged(c.logs, c.name);
         EXPECT_STREQ(orv_country, c.country_after) << c.name;
         EXPECT_EQ(fake().waits, std::vector<int>{10000}) << c.name;
         EXPECT_TRUE(fake().echoes.empty()) << c.name << ": the answer is not echoed";
@@ -109,17 +109,17 @@ TEST(LanguageDetection, FromEfPlOrTheDeviceDatabase) {
 // The row callback cuts to 9 characters and a terminator inside the caller's 10 bytes.
 TEST(LanguageDetection, CallbackAndLookupRefuseMissingInput) {
     fake::reset();
-    char result[10];
-    std::memset(result, 'x', sizeof result);
+    LanguageQuery query{"4412", {}};
+    std::memset(query.language, 'x', sizeof query.language);
     char value[] = "abcdefghijklmn";
     char* values[] = {value};
-    EXPECT_EQ(orv_language_record_cb(result, 1, values, nullptr), 0);
-    EXPECT_EQ(std::string(result, sizeof result), std::string("abcdefghi\0", 10));
-    EXPECT_EQ(orv_language_record_cb(result, 0, values, nullptr), -1);
-    EXPECT_EQ(orv_language_record_cb(result, 1, nullptr, nullptr), -1);
+    EXPECT_EQ(orv_language_record_cb(&query, 1, values, nullptr), 0);
+    EXPECT_EQ(std::string(query.language, sizeof query.language), std::string("abcdefghi\0", 10));
+    EXPECT_EQ(orv_language_record_cb(&query, 0, values, nullptr), -1);
+    EXPECT_EQ(orv_language_record_cb(&query, 1, nullptr, nullptr), -1);
     EXPECT_EQ(orv_set_language_by_country(nullptr), -1);
     EXPECT_EQ(fake().timeline, (Lines{"WRITE Language=abcdefghi", "SAVE"}));
 }
 
 }  // namespace
-}  // namespace orv::text
+}  // namespace orv::sim_identity

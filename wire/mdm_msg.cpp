@@ -1,4 +1,4 @@
-#include "core/mdm_msg.h"
+#include "wire/mdm_msg.h"
 
 #include <cctype>
 

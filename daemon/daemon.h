@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace orv::core {
+namespace orv::daemon {
 
 // Language auto-selection flag, read once at start-up from factory item 2301; non-zero means the
 // interface language follows a newly inserted SIM.
@@ -20,4 +20,4 @@ void orv_quorl_mdm_receive_turn(int handle);
 // Start-up and the receive loop. Returns -1 only when the request socket cannot be created.
 int orv_quorl_mdm_run();
 
-}  // namespace orv::core
+}  // namespace orv::daemon

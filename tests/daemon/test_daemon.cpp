@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "core/daemon.h"
-#include "core/dispatch.h"
-#include "core/mdm_msg.h"
+#include "daemon/daemon.h"
+#include "daemon/dispatch.h"
 #include "tests/fake/fake_platform.h"
+#include "wire/mdm_msg.h"
 
-namespace orv::core {
+namespace orv::daemon {
 namespace {
 
 using fake::fake;
@@ -179,4 +179,4 @@ TEST_F(DaemonTest, BringUpLogsItsFirstCfunTimeoutInItsOwnWords) {
 }
 
 }  // namespace
-}  // namespace orv::core
+}  // namespace orv::daemon

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace orv::text {
+namespace orv::sim_identity {
 
 inline constexpr std::size_t kSpnDigitsSize = 40;  // name digits as scanned, with terminator
 inline constexpr std::size_t kSpnNameSize = 80;    // UCS-2 hexadecimal name, with terminator
@@ -24,4 +24,4 @@ void orv_spn_asc_to_ucs2(const char (&digits)[kSpnDigitsSize], char (&name)[kSpn
 // hexadecimal digit character; any other character counts as 0).
 void orv_set_sim_spn_display_flag(char display_digit);
 
-}  // namespace orv::text
+}  // namespace orv::sim_identity

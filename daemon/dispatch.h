@@ -4,9 +4,9 @@
 #include <array>
 #include <cstdint>
 
-#include "core/mdm_msg.h"
+#include "wire/mdm_msg.h"
 
-namespace orv::core {
+namespace orv::daemon {
 
 // A handler gets a pointer to the payload bytes (valid only during the call) and returns a status
 // that nobody reads.
@@ -23,4 +23,4 @@ extern const std::array<MsgHandlerRow, msg::kMsgCount> mdm_msg_handler_table;
 // Calls the handler of the message's identifier. Returns 0, or -1 for a null message.
 int orv_quorl_mdm_dispatch_msg(const unsigned char* msg);
 
-}  // namespace orv::core
+}  // namespace orv::daemon

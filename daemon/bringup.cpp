@@ -1,27 +1,27 @@
 #include "core/at_exchange.h"
-#include "core/daemon.h"
 #include "core/log.h"
+#include "daemon/daemon.h"
 
-namespace orv::core {
+namespace orv::daemon {
 
 namespace {
-constexpr const char* kLogModule = kCoreModule;
+constexpr const char* kLogModule = core::kCoreModule;
 }  // namespace
 
 // The outcome of the bring-up is never judged beyond "did the modem answer": an "ERROR" to any of
 // the three commands lets the sequence go on, and the daemon serves requests whatever happened.
 void orv_send_cfun() {
     MDM_LOG_INFO("entern orv_send_cfun_fun \n");
-    AtExchange ex{kCoreModule};
-    if (ex.run("AT+EGTYPE=2") != AtOutcome::Answer) {
+    core::AtExchange ex{core::kCoreModule};
+    if (ex.run("AT+EGTYPE=2") != core::AtOutcome::Answer) {
         return;
     }
-    if (ex.run("AT+CFUN=1", {.timeout = TimeoutTest::RetryOnce,
+    if (ex.run("AT+CFUN=1", {.timeout = core::TimeoutTest::RetryOnce,
                              .first_timeout_line = "(char*)mdm_res.aucDataBuf is timeout\n"}) !=
-        AtOutcome::Answer) {
+        core::AtOutcome::Answer) {
         return;
     }
     ex.run("AT+CMEE=2");
 }
 
-}  // namespace orv::core
+}  // namespace orv::daemon

@@ -1,4 +1,4 @@
-#include "text/language.h"
+#include "sim_identity/language.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,9 +11,7 @@
 #include "platform/orv_nvram.h"
 #include "text/orv_convert.h"
 
-namespace orv::text {
-
-char orv_country[5] = {};
+namespace orv::sim_identity {
 
 namespace {
 
@@ -79,8 +77,11 @@ Quoted quoted_field(std::string_view line, char (&field)[N], std::size_t& length
 }  // namespace
 
 int orv_language_record_cb(void* context, int column_count, char** values, char** /*names*/) {
-    MDM_LOG_INFO("orv_mdm:record .strlen(orv_country)=%d line=%d",
-                 static_cast<int>(text_len(orv_country)), column_count);
+    auto* query = static_cast<LanguageQuery*>(context);
+    const std::size_t country_length =
+        query != nullptr && query->country != nullptr ? std::strlen(query->country) : 0;
+    MDM_LOG_INFO("orv_mdm:record .strlen(orv_country)=%d line=%d", static_cast<int>(country_length),
+                 column_count);
     // A row whose first column carries no text is treated like a row without columns.
     if (column_count <= 0 || values == nullptr || values[0] == nullptr) {
         MDM_LOG_ERR("orv_mdm:record no data.");
@@ -93,61 +94,59 @@ int orv_language_record_cb(void* context, int column_count, char** values, char*
         MDM_LOG_ERR("orv_mdm:record language of %d characters cut to %d\n", static_cast<int>(full),
                     static_cast<int>(kept));
     }
-    if (context != nullptr) {
-        std::memcpy(context, language, sizeof language);
+    if (query != nullptr) {
+        std::memcpy(query->language, language, sizeof language);
     }
     MDM_LOG_INFO(" language is %s", language);
     store_language(language, kept);
     return 0;
 }
 
-int orv_set_language_by_country(const char* country) {
+int orv_set_language_by_country(char* country) {
     if (country == nullptr) {
         MDM_LOG_ERR("invalid input\n");
         return -1;
     }
-    const char* digits = country;
     for (;;) {
-        MDM_LOG_INFO("orv_mdm:country=%s ", digits);
+        MDM_LOG_INFO("orv_mdm:country=%s ", country);
         // The country text comes from the SIM and goes into the query as it is: digits only.
-        if (!all_digits(digits)) {
-            MDM_LOG_ERR("orv_mdm:country %s is not a digit text, no lookup\n", digits);
+        if (!all_digits(country)) {
+            MDM_LOG_ERR("orv_mdm:country %s is not a digit text, no lookup\n", country);
             return -1;
         }
         char query[kQuerySize] = {};
         const int n =
             std::snprintf(query, sizeof query, "select Language from %s where Country_code like %s",
-                          kLanguageTable, digits);
+                          kLanguageTable, country);
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof query) {
             MDM_LOG_ERR("orv_mdm:country text too long for the query, no lookup\n");
             return -1;
         }
-        char result[10] = {};
-        orv_libmdm_db_exec_sql(query, orv_language_record_cb, result);
-        if (result[0] != '\0') {
+        LanguageQuery found{country, {}};
+        orv_libmdm_db_exec_sql(query, orv_language_record_cb, &found);
+        if (found.language[0] != '\0') {
             return 0;
         }
-        switch (text_len(orv_country)) {
+        switch (std::strlen(country)) {
             case 4:
                 MDM_LOG_INFO("orv_mdm:orv_country 4");
-                orv_country[3] = '\0';
+                country[3] = '\0';
                 break;
             case 3:
                 MDM_LOG_INFO("orv_mdm:orv_country 3");
-                orv_country[2] = '\0';
+                country[2] = '\0';
                 break;
             default: {
-                char shown[sizeof orv_country] = {};
-                copy_text_cut(shown, text_view(orv_country));
+                char shown[kCountrySize] = {};
+                copy_text_cut(shown, country);
                 MDM_LOG_ERR("orv_mdm:0 record find %s use default nv value", shown);
                 return 0;
             }
         }
-        digits = orv_country;
     }
 }
 
-void orv_quorl_mdm_auto_set_language() {
+void orv_quorl_mdm_auto_set_language(char (&orv_country)[kCountrySize]) {
     orv::core::AtExchange ex;
     if (ex.run(kReadPlCommand, kReadPlOptions) != orv::core::AtOutcome::Answer) {
         return;  // empty answer: logged by the exchange; no lookup, "Language" unchanged
@@ -173,7 +172,7 @@ void orv_quorl_mdm_auto_set_language() {
     }
 
     unsigned char sim_pl_hex[kPlFieldSize] = {};
-    orv_hex_to_bytes(sim_pl_field, sim_pl_hex);
+    text::orv_hex_to_bytes(sim_pl_field, sim_pl_hex);
     MDM_LOG_INFO("check_hex_value sim_pl_hex[0]:%x  sim_pl_hex[1]:%x",
                  static_cast<unsigned>(sim_pl_hex[0]), static_cast<unsigned>(sim_pl_hex[1]));
     if (sim_pl_hex[0] == 0xFF || sim_pl_hex[1] == 0xFF) {
@@ -183,8 +182,8 @@ void orv_quorl_mdm_auto_set_language() {
     }
 
     char language[kLanguageSize] = {};
-    if (orv_convert_charset(sim_pl_hex, ORV_CHARSET_GSM7, language, ORV_CHARSET_BIT8,
-                            kLanguageLimit) == nullptr) {
+    if (text::orv_convert_charset(sim_pl_hex, text::ORV_CHARSET_GSM7, language,
+                                  text::ORV_CHARSET_BIT8, kLanguageLimit) == nullptr) {
         MDM_LOG_INFO("convert gsm7 to bit8 fail!");
         return;
     }
@@ -194,4 +193,4 @@ void orv_quorl_mdm_auto_set_language() {
     store_language(language, length);
 }
 
-}  // namespace orv::text
+}  // namespace orv::sim_identity
