@@ -1,5 +1,6 @@
-// What the virtual modem is: the device (IMEI, echo, error mode), the SIM cards it knows, which
-// one is inserted, and the scripted overrides. Read from a small TOML file or built in.
+// What the virtual modem is: the device (IMEI, echo, error mode, how its lines look), the SIM
+// cards it knows, which one is inserted, and the scripted overrides. Read from a small TOML file;
+// the built-in default is profiles/default.toml, compiled in.
 #pragma once
 
 #include <array>
@@ -20,11 +21,9 @@ class ProfileError : public std::runtime_error {
 };
 
 // The personalisation lock categories, in the order the modem lists them in +ESMLCK.
-enum class PersoKind : std::uint8_t { Network, NetworkSubset, ServiceProvider, Corporate, Sim };
 inline constexpr std::size_t kPersoKinds = 5;
 
 struct PersoKindInfo {
-    PersoKind kind;
     std::string_view profile_name;  // table name in the profile
     std::string_view facility;      // +CLCK facility
     std::string_view cpin_name;     // +CPIN: <name> PIN / <name> PUK
@@ -33,14 +32,11 @@ struct PersoKindInfo {
 };
 
 inline constexpr std::array<PersoKindInfo, kPersoKinds> kPersoKindTable{{
-    {PersoKind::Network, "network", "PN", "PH-NET", "network personalization PUK required", 41},
-    {PersoKind::NetworkSubset, "network_subset", "PU", "PH-NETSUB",
-     "network subset personalization PUK required", 43},
-    {PersoKind::ServiceProvider, "service_provider", "PP", "PH-SP",
-     "service provider personalization PUK required", 45},
-    {PersoKind::Corporate, "corporate", "PC", "PH-CORP", "corporate personalization PUK required",
-     47},
-    {PersoKind::Sim, "sim", "PS", "PH-FSIM", "PH-FSIM PUK required", 7},
+    {"network", "PN", "PH-NET", "network personalization PUK required", 41},
+    {"network_subset", "PU", "PH-NETSUB", "network subset personalization PUK required", 43},
+    {"service_provider", "PP", "PH-SP", "service provider personalization PUK required", 45},
+    {"corporate", "PC", "PH-CORP", "corporate personalization PUK required", 47},
+    {"sim", "PS", "PH-FSIM", "PH-FSIM PUK required", 7},
 }};
 
 // One personalisation lock of the device while a given SIM is inserted.
@@ -71,8 +67,8 @@ struct SimProfile {
     std::string iccid;  // digits as printed on the card
     std::string imsi;
     std::vector<OwnNumber> numbers;
-    std::string pin = "1234";
-    std::string puk = "12345678";
+    std::string pin;
+    std::string puk;
     int pin_attempts = 3;
     int pin_max = 3;
     int puk_attempts = 10;
@@ -110,11 +106,15 @@ struct ScriptRule {
     bool matches(std::string_view line) const;
 };
 
-// How the modem's bytes look on the wire: its line end, and NUL bytes of line noise.
+// How the modem ends the lines it sends.
 enum class LineEnd { CrLf, Cr, Lf };
 
+// "crlf", "cr" or "lf"; nothing for another word.
+std::optional<LineEnd> line_end_named(std::string_view word);
+std::string_view line_end_name(LineEnd end);
+
 struct DeviceProfile {
-    std::string imei = "356938035643809";
+    std::string imei;
     bool echo = false;
     int cmee = 0;
     int cfun = 1;
@@ -122,32 +122,21 @@ struct DeviceProfile {
     int nul_every = 0;  // a NUL byte after every this many bytes sent; 0: none
 };
 
-// "crlf", "cr" or "lf"; nothing for another word.
-std::optional<LineEnd> line_end_named(std::string_view word);
-
 struct Profile {
     DeviceProfile device;
     std::map<std::string, SimProfile> sims;
-    std::string inserted = "default";  // empty: no SIM in the slot
+    std::string inserted;  // empty: no SIM in the slot
     std::vector<ScriptRule> scripts;
 };
 
-// The built-in profile: one ready SIM named "default".
+// The built-in profile, profiles/default.toml: one ready SIM named "default".
 Profile default_profile();
-// The SIM every profile entry starts from, with its files filled in.
-SimProfile default_sim();
+// The SIM every profile entry starts from: [sim.default] of the built-in profile.
+const SimProfile& default_sim();
 
 Profile parse_profile(std::string_view toml_text, const std::string& source_name);
 Profile load_profile(const std::string& path);
 
-// File contents derived from readable values.
-std::vector<std::uint8_t> iccid_file(std::string_view digits);  // nibble-swapped BCD
-std::vector<std::uint8_t> spn_file_gsm(std::string_view name, int display);
-std::vector<std::uint8_t> spn_file_ucs2(std::string_view utf8_name, int display);
-std::vector<std::uint8_t> pl_file(const std::vector<std::string>& languages);
-std::vector<std::uint8_t> ad_file(int mnc_digits);
-
-std::vector<std::uint8_t> hex_to_bytes(std::string_view hex);  // throws ProfileError
 std::string bytes_to_hex(const std::vector<std::uint8_t>& bytes);
 
 // Turns the escapes \r \n \t \\ \" and \xHH into their characters.
@@ -158,11 +147,5 @@ inline constexpr std::string_view kFileIccid = "12258";
 inline constexpr std::string_view kFilePl = "12037";
 inline constexpr std::string_view kFileSpn = "28486";
 inline constexpr std::string_view kFileAd = "28589";
-inline constexpr std::string_view kFileSst = "7F20/28472";
-inline constexpr std::string_view kFilePayType = "7F43/28418";
-
-// Maps "spn", "pl", "ad", "sst", "paytype", "iccid" to the file key; other keys are returned
-// upper-cased as written ("28486", "7F20/28472").
-std::string file_key(std::string_view name);
 
 }  // namespace orv::modem_sim

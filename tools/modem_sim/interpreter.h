@@ -1,5 +1,6 @@
 // The virtual modem's command interpreter: one command line in, the bytes a 3GPP TS 27.007 modem
-// with a virtual SIM would send back out. No I/O here; the program around it owns the line.
+// with a virtual SIM would send back out, and the state of the SIM cards behind them. No I/O
+// here; the line (line.h) owns the wire.
 #pragma once
 
 #include <string>
@@ -18,16 +19,6 @@ struct Reply {
     int delay_ms = 0;   // pause before the bytes go out
 };
 
-// Splits received bytes into command lines: CR, LF and CR LF all end a line; empty lines are
-// dropped. Bytes of an unfinished line are kept for the next call.
-class LineSplitter {
-  public:
-    std::vector<std::string> push(std::string_view bytes);
-
-  private:
-    std::string pending_;
-};
-
 // SIM states as +CPIN? names them, plus the states in which it answers an error instead.
 enum class SimState {
     Absent,
@@ -40,6 +31,12 @@ enum class SimState {
     PersoPuk,  // a personalisation lock waits for its unblock key
 };
 
+// A +CME ERROR: its code (AT+CMEE=1) and text (AT+CMEE=2).
+struct Cme {
+    int code;
+    std::string_view text;
+};
+
 class ModemSim {
   public:
     explicit ModemSim(Profile profile);
@@ -49,23 +46,16 @@ class ModemSim {
 
     // Run-time control. Each returns an empty text on success, else what went wrong.
     std::string insert(const std::string& sim_name);  // also a swap when a SIM is present
-    void remove();
-    void add_rule(ScriptRule rule);  // the newest rule is tried first
-    void clear_rules();
+    void remove() { inserted_.clear(); }
+    void add_rule(ScriptRule rule) { rules_.push_back(std::move(rule)); }  // tried first
+    void clear_rules() { rules_.clear(); }
     std::string set_busy(int count);
-    void set_line_end(LineEnd end) { line_end_ = end; }
-    void set_nul_every(int n) { nul_every_ = n < 0 ? 0 : n; }
 
-    // The bytes as they go on the wire: CR LF line ends turned into the modem's own, and NUL
-    // noise put in.
-    std::string on_the_wire(std::string_view bytes) const;
-
-    // "key: value" lines describing the modem and the inserted SIM.
+    // "key: value" lines describing the modem and the inserted SIM; the rules with uses left.
     std::string state_text() const;
+    long live_rules() const;
     SimState sim_state() const;
     const std::string& sim_name() const { return inserted_; }
-    bool echo() const { return echo_; }
-    int cmee() const { return cmee_; }
 
   private:
     struct Card {
@@ -77,15 +67,17 @@ class ModemSim {
     };
 
     std::string dispatch(std::string_view line);
-    std::string ok() const;
-    std::string info(std::string_view line) const;
-    std::string cme(int code, std::string_view text) const;
-    std::string error() const;
-    std::string sim_gate(bool needs_pin, bool allow_blocked = false);
+    std::string cme(const Cme& e) const;
+    [[noreturn]] void refuse(const Cme& e) const;
+    void refuse_if(bool refused, const Cme& e) const;
+    void gate(bool needs_pin, bool allow_blocked = false);
     Card* card();
-    const Card* card() const;
+    const Card* card() const { return const_cast<ModemSim*>(this)->card(); }
     int waiting_lock() const;  // index of the lock that waits, or -1
-    std::string wrong_pin(Card& c);
+    std::string cpin_text() const;
+    [[noreturn]] void wrong_pin(Card& c) const;
+    std::string unblock(Card& c, const std::string& puk, const std::string& new_pin) const;
+    std::string setting(std::string_view tail, std::string_view name, int& value, int hi);
 
     std::string cmd_cpin(std::string_view tail);
     std::string cmd_epinc(std::string_view tail);
@@ -108,10 +100,6 @@ class ModemSim {
     int cmee_;
     int cfun_;
     int egtype_ = 0;
-    LineEnd line_end_;
-    int nul_every_;
 };
-
-const char* sim_state_name(SimState s);
 
 }  // namespace orv::modem_sim

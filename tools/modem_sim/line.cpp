@@ -1,0 +1,276 @@
+#include "tools/modem_sim/line.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+namespace orv::modem_sim {
+
+namespace {
+
+constexpr std::chrono::milliseconds kChunkPause{2};
+constexpr std::chrono::milliseconds kStuckLimit{1000};
+
+std::runtime_error system_error(const std::string& what) {
+    return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+std::vector<std::string> LineSplitter::push(std::string_view bytes) {
+    std::vector<std::string> lines;
+    for (char c : bytes) {
+        if (c != '\r' && c != '\n') {
+            if (pending_.size() < 4096) {  // a runaway line without an end is cut, not grown
+                pending_.push_back(c);
+            }
+        } else if (!pending_.empty()) {
+            lines.push_back(std::move(pending_));
+            pending_.clear();
+        }
+    }
+    return lines;
+}
+
+std::string WireFormat::encode(std::string_view bytes) const {
+    std::string out;
+    std::size_t since_nul = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const bool crlf = bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n';
+        if (crlf && end != LineEnd::CrLf) {
+            out += end == LineEnd::Cr ? '\r' : '\n';
+            ++i;
+        } else {
+            out += bytes[i];
+        }
+        if (nul_every > 0 && ++since_nul == static_cast<std::size_t>(nul_every)) {
+            out += '\0';
+            since_nul = 0;
+        }
+    }
+    return out;
+}
+
+std::string printable(std::string_view bytes) {
+    std::string out;
+    for (char c : bytes) {
+        char buf[8];
+        if (c == '\r' || c == '\n') {
+            out += c == '\r' ? "\\r" : "\\n";
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
+            out += buf;
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+Line::~Line() {
+    close_line();
+    if (listen_fd_ >= 0) {
+        ::close(listen_fd_);
+    }
+    if (!opts_.link.empty()) {
+        ::unlink(opts_.link.c_str());
+    }
+}
+
+void Line::start() {
+    if (opts_.pty) {
+        open_pty();
+    } else {
+        open_listener();
+    }
+    next_report_ = Clock::now() + std::chrono::milliseconds(opts_.report_every_ms);
+}
+
+void Line::log(const char* what, std::string_view bytes) const {
+    if (opts_.verbose) {
+        std::fprintf(stderr, "-- %s%s%s\n", what, bytes.empty() ? "" : ": ",
+                     printable(bytes).c_str());
+    }
+}
+
+void Line::close_line() {
+    for (int* fd : {&master_fd_, &slave_fd_, &client_fd_}) {
+        if (*fd >= 0) {
+            ::close(*fd);
+            *fd = -1;
+        }
+    }
+}
+
+void Line::open_pty() {
+    master_fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_fd_ < 0 || ::grantpt(master_fd_) != 0 || ::unlockpt(master_fd_) != 0) {
+        throw system_error("cannot open a pseudo-terminal");
+    }
+    const char* name = ::ptsname(master_fd_);
+    if (name == nullptr) {
+        throw system_error("ptsname");
+    }
+    const std::string slave = name;
+    // Keep one slave descriptor of our own, in raw mode: the line stays up while the daemon has
+    // it closed, and nothing of ours is echoed back.
+    slave_fd_ = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slave_fd_ < 0) {
+        throw system_error("cannot open " + slave);
+    }
+    termios tio{};
+    if (::tcgetattr(slave_fd_, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slave_fd_, TCSANOW, &tio);
+    }
+    if (!opts_.link.empty()) {
+        const std::string tmp = opts_.link + ".tmp";
+        ::unlink(tmp.c_str());
+        if (::symlink(slave.c_str(), tmp.c_str()) != 0 ||
+            ::rename(tmp.c_str(), opts_.link.c_str()) != 0) {
+            throw system_error("cannot link " + opts_.link);
+        }
+    }
+    std::printf("pty: %s\n", slave.c_str());
+    std::fflush(stdout);
+}
+
+void Line::open_listener() {
+    const std::string& address = opts_.listen;  // tcp:HOST:PORT
+    const std::size_t colon = address.rfind(':');
+    if (!address.starts_with("tcp:") || colon == std::string::npos || colon < 4) {
+        throw std::runtime_error("--listen wants tcp:HOST:PORT, got " + address);
+    }
+    const std::string host = address.substr(4, colon - 4);
+    const int port = std::atoi(address.c_str() + colon + 1);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1 || port < 0 || port > 65535) {
+        throw std::runtime_error("--listen: bad address " + address);
+    }
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    const int one = 1;
+    ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (listen_fd_ < 0 ||
+        ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listen_fd_, 4) != 0) {
+        throw system_error("cannot listen on " + address);
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    std::printf("tcp: %s:%u\n", host.c_str(), ntohs(addr.sin_port));
+    std::fflush(stdout);
+}
+
+void Line::accept_client() {
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd >= 0) {
+        client_fd_ = fd;
+        log("client connected");
+    }
+}
+
+// The far end went away (TCP only; a pty stays open on our side).
+void Line::lost() {
+    splitter_ = LineSplitter{};
+    if (!opts_.pty) {
+        close_line();
+        log("client gone");
+    }
+}
+
+void Line::hangup() {
+    log("hangup");
+    out_.clear();
+    splitter_ = LineSplitter{};
+    close_line();
+    if (opts_.pty) {
+        open_pty();
+    }
+}
+
+std::vector<std::string> Line::receive() {
+    char buf[4096];
+    const ssize_t n = ::read(data_fd(), buf, sizeof buf);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+        lost();
+    }
+    return n > 0 ? splitter_.push(std::string_view(buf, static_cast<std::size_t>(n)))
+                 : std::vector<std::string>{};
+}
+
+void Line::send(std::string_view bytes, int delay_ms, bool hangup) {
+    auto due = Clock::now() + std::chrono::milliseconds(delay_ms);
+    if (!out_.empty() && out_.back().due > due) {
+        due = out_.back().due;  // answers leave in the order their commands came
+    }
+    out_.push_back({due, wire.encode(bytes), hangup});
+}
+
+std::optional<Clock::time_point> Line::next_due() const {
+    std::optional<Clock::time_point> next;
+    if (!out_.empty()) {
+        next = out_.front().due;
+    }
+    if (opts_.report_every_ms > 0 && (!next || next_report_ < *next)) {
+        next = next_report_;
+    }
+    return next;
+}
+
+void Line::run_due() {
+    if (opts_.report_every_ms > 0 && Clock::now() >= next_report_) {
+        send_report(opts_.report);
+        next_report_ += std::chrono::milliseconds(opts_.report_every_ms);
+    }
+    while (!out_.empty() && out_.front().due <= Clock::now()) {
+        Outgoing& o = out_.front();
+        if (o.hangup) {
+            hangup();
+            continue;
+        }
+        const std::size_t take =
+            opts_.chunk > 0 ? std::min(opts_.chunk, o.bytes.size()) : o.bytes.size();
+        const int fd = data_fd();
+        const ssize_t n = fd < 0 ? -1 : ::write(fd, o.bytes.data(), take);
+        const bool again = n < 0 && fd >= 0 && (errno == EAGAIN || errno == EINTR);
+        if (n < 0 && !again) {  // no line, or a TCP client gone: the bytes are dropped
+            if (fd >= 0 && !opts_.pty) {
+                lost();
+            }
+            log("dropped", o.bytes);
+            out_.pop_front();
+            continue;
+        }
+        const std::size_t written = again ? 0 : static_cast<std::size_t>(n);
+        o.bytes.erase(0, written);
+        // Nobody reads the pty: after a while the bytes are dropped rather than kept.
+        if (written > 0) {
+            o.stuck_since = {};
+        } else if (o.stuck_since == Clock::time_point{}) {
+            o.stuck_since = Clock::now();
+        } else if (Clock::now() - o.stuck_since > kStuckLimit) {
+            log("dropped, line full", o.bytes);
+            o.bytes.clear();
+        }
+        if (o.bytes.empty()) {
+            out_.pop_front();
+            continue;
+        }
+        // The rest follows after a short pause, as a real serial port delivers it; a full pty
+        // buffer is retried the same way.
+        o.due = Clock::now() + kChunkPause;
+        break;
+    }
+}
+
+}  // namespace orv::modem_sim

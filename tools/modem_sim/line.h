@@ -1,0 +1,106 @@
+// The line between the virtual modem and the daemon: a pseudo-terminal or one TCP client. Bytes
+// come in as command lines; bytes go out as the modem's own (its line end, NUL noise), in the
+// order they were sent, each when it is due, in pieces when asked (as serial ports deliver
+// them), with an unsolicited report on a timer when asked.
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/modem_sim/profile.h"
+
+namespace orv::modem_sim {
+
+using Clock = std::chrono::steady_clock;
+
+// Splits received bytes into command lines: CR, LF and CR LF all end a line; empty lines are
+// dropped. Bytes of an unfinished line are kept for the next call.
+class LineSplitter {
+  public:
+    std::vector<std::string> push(std::string_view bytes);
+
+  private:
+    std::string pending_;
+};
+
+// How the modem's bytes look on the wire.
+struct WireFormat {
+    LineEnd end = LineEnd::CrLf;
+    int nul_every = 0;  // a NUL byte after every this many bytes; 0: none
+
+    // CR LF line ends turned into the modem's own, and NUL noise put in.
+    std::string encode(std::string_view bytes) const;
+};
+
+struct LineOptions {
+    bool pty = false;
+    std::string link;         // with a pty: a symbolic link to it, kept across hangups
+    std::string listen;       // otherwise tcp:HOST:PORT
+    std::size_t chunk = 0;    // bytes per write; 0: whole answers
+    int report_every_ms = 0;  // the report timer; 0: off
+    std::string report;       // the line it sends
+    bool verbose = false;
+};
+
+// The bytes as a log line shows them: CR, LF and other control bytes escaped.
+std::string printable(std::string_view bytes);
+
+class Line {
+  public:
+    Line(LineOptions options, WireFormat format) : wire(format), opts_(std::move(options)) {}
+    ~Line();
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    WireFormat wire;  // changed at run time by the control commands lineend and noise
+
+    // Opens the pty or the listening socket and prints its name (std::runtime_error if not).
+    void start();
+    // What to wait on: incoming bytes, and a client waiting to be accepted (-1: nothing).
+    int data_fd() const { return opts_.pty ? master_fd_ : client_fd_; }
+    int accept_fd() const { return !opts_.pty && client_fd_ < 0 ? listen_fd_ : -1; }
+    void accept_client();
+    // Reads what has come and returns the command lines it completes.
+    std::vector<std::string> receive();
+    // Sends bytes (or drops the line, with hangup) delay_ms from now, and after everything sent
+    // before.
+    void send(std::string_view bytes, int delay_ms = 0, bool hangup = false);
+    void send_report(const std::string& line) { send("\r\n" + line + "\r\n"); }
+    // Drops the line now, and what waits to go out: a new pty takes the old one's place (and
+    // its link), or the TCP client is disconnected.
+    void hangup();
+    // When the next bytes or report are due; nothing when nothing waits.
+    std::optional<Clock::time_point> next_due() const;
+    // Sends the report when its time has come, and the bytes that are due.
+    void run_due();
+
+  private:
+    // Bytes waiting to go out, with the time they may leave.
+    struct Outgoing {
+        Clock::time_point due;
+        std::string bytes;
+        bool hangup = false;
+        Clock::time_point stuck_since{};  // when the line first took none of these bytes
+    };
+
+    void open_pty();
+    void open_listener();
+    void close_line();
+    void lost();
+    void log(const char* what, std::string_view bytes = {}) const;
+
+    LineOptions opts_;
+    int master_fd_ = -1;
+    int slave_fd_ = -1;
+    int listen_fd_ = -1;
+    int client_fd_ = -1;
+    LineSplitter splitter_;
+    std::deque<Outgoing> out_;
+    Clock::time_point next_report_;
+};
+
+}  // namespace orv::modem_sim
