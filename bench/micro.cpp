@@ -96,9 +96,9 @@ void BM_CpinStateLookup(benchmark::State& state) {
     const std::string_view line = "+CPIN: PH-FSIM PUK";
     for (auto _ : state) {
         benchmark::DoNotOptimize(
-            orv::sim_security::lookup(orv::sim_security::cpin_state_table, line));
+            orv::lookup(orv::sim_security::cpin_state_table, line));
         benchmark::DoNotOptimize(
-            orv::sim_security::lookup(orv::sim_security::lock_type_table, line));
+            orv::lookup(orv::sim_security::lock_type_table, line));
     }
 }
 BENCHMARK(BM_CpinStateLookup);

@@ -13,7 +13,7 @@ constexpr std::string_view kTimeoutText = "TIMEOUT";
 constexpr std::string_view kLineEnd = "\r\n";
 
 int level_of(LogAt at) {
-    return at == LogAt::Error ? ORV_LOG_LEVEL_ERR : ORV_LOG_LEVEL_INFO;
+    return at == LogAt::Error ? kLogErr : kLogInfo;
 }
 
 }  // namespace
@@ -30,16 +30,17 @@ bool AtExchange::compose(std::initializer_list<std::string_view> parts) {
 }
 
 AtOutcome AtExchange::run(std::string_view command, const AtOptions& options) {
+    const LogSite kLogSite{module_, LogFile::at_exchange};
     if (!compose({command})) {
-        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, module_, __LINE__,
-                          "command of %zu characters does not fit the command buffer\n",
-                          command.size());
+        MDM_LOG(kLogErr, "command of %zu characters does not fit the command buffer\n",
+                command.size());
         return AtOutcome::Empty;
     }
     return send(options);
 }
 
 AtOutcome AtExchange::send(const AtOptions& options) {
+    const LogSite kLogSite{module_, LogFile::at_exchange};
     std::memset(mdm_at_result, 0, sizeof mdm_at_result);
     std::memset(mdm_at_result_process, 0, sizeof mdm_at_result_process);
     log_line(options.texts.command, mdm_ATcmd_buf);
@@ -50,8 +51,7 @@ AtOutcome AtExchange::send(const AtOptions& options) {
     mdm_res.aucDataBuf[sizeof mdm_res.aucDataBuf - 1] = '\0';
 
     if (options.timeout == TimeoutTest::RetryOnce && answer_is_timeout()) {
-        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, module_, __LINE__, "%s",
-                          options.first_timeout_line);
+        MDM_LOG(kLogErr, "%s", options.first_timeout_line);
         orv_sleep_s(options.retry_sleep_s);
         std::memset(&mdm_res, 0, sizeof mdm_res);
         ClientSendCmd(mdm_ATcmd_buf, &mdm_res, options.wait);
@@ -60,14 +60,12 @@ AtOutcome AtExchange::send(const AtOptions& options) {
 
     if (mdm_res.aucDataBuf[0] == '\0') {
         if (options.empty_log != LogAt::Silent) {
-            orv_syslog_append(level_of(options.empty_log), kLogName, module_, __LINE__, "%s",
-                              kEmptyLine);
+            MDM_LOG(level_of(options.empty_log), "%s", kEmptyLine);
         }
         return AtOutcome::Empty;
     }
     if (options.timeout != TimeoutTest::Skipped && answer_is_timeout()) {
-        orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, module_, __LINE__, "%s",
-                          options.timeout_line);
+        MDM_LOG(kLogErr, "%s", options.timeout_line);
         return AtOutcome::Timeout;
     }
 
@@ -101,11 +99,11 @@ void AtExchange::log_lines(const AtLogTexts& texts) const {
 }
 
 void AtExchange::log_line(const LineText& text, const char* value) const {
+    const LogSite kLogSite{module_, LogFile::at_exchange};
     if (text.before == nullptr) {
         return;
     }
-    orv_syslog_append(ORV_LOG_LEVEL_INFO, kLogName, module_, __LINE__, "%s%s%s", text.before, value,
-                      text.after);
+    MDM_LOG(kLogInfo, "%s%s%s", text.before, value, text.after);
 }
 
 std::string_view AtExchange::command() const {
@@ -117,6 +115,41 @@ std::string_view AtExchange::answer_view() const {
 std::string_view AtExchange::first_line_view() const {
     return text_view(mdm_at_result_process);
 }
+bool AtExchange::first_line_is_one_of(std::span<const std::string_view> texts) const {
+    for (std::string_view t : texts) {
+        if (first_line_is(t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool AtExchange::ends_on_error(const char* line) const {
+    if (!first_line_is("ERROR")) {
+        return false;
+    }
+    const LogSite kLogSite{module_, LogFile::at_exchange};
+    MDM_LOG(kLogErr, "%s", line);
+    return true;
+}
+
+bool AtExchange::retry_if_busy(const BusyRetry& retry) {
+    if (!first_line_is_one_of(retry.busy)) {
+        return true;
+    }
+    const LogSite kLogSite{module_, LogFile::at_exchange};
+    MDM_LOG(retry.busy_level, "%s", retry.busy_line);
+    orv_sleep_s(retry.wait_s);
+    if (send(retry.retry) != AtOutcome::Answer) {
+        return false;
+    }
+    if (first_line_is_one_of(retry.busy)) {
+        MDM_LOG(kLogErr, "%s", retry.again_line);
+        return false;
+    }
+    return true;
+}
+
 bool AtExchange::answer_is_timeout() const {
     return answer_view() == kTimeoutText;
 }

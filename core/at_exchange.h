@@ -6,11 +6,12 @@
 //
 //     AtExchange ex;
 //     if (ex.run("AT+CGSN", {.timeout = TimeoutTest::RetryOnce}) != AtOutcome::Answer) return -1;
-//     if (ex.first_line_is("ERROR")) ...
+//     if (ex.ends_on_error()) return -1;
 #pragma once
 
 #include <cstddef>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 
 #include "core/log.h"
@@ -68,6 +69,7 @@ inline constexpr AtLogTexts kTextsNone{kNoLine, kNoLine, kNoLine, kNoLine};
 
 inline constexpr const char* kTimeoutLine = "(char*)mdm_res.aucDataBuf is TIMEOUT \n";
 inline constexpr const char* kEmptyLine = "(char*)mdm_res.aucDataBuf is NULL\n";
+inline constexpr const char* kErrorLine = "(char*)mdm_res.aucDataBuf is ERROR\n";
 
 struct AtOptions {
     int wait = 10000;  // wait value handed to the channel
@@ -78,6 +80,17 @@ struct AtOptions {
     const char* timeout_line = kTimeoutLine;        // logged when "TIMEOUT" ends the exchange
     const char* first_timeout_line = kTimeoutLine;  // logged before the retry
     unsigned retry_sleep_s = 3;
+};
+
+// One more try for a SIM that is busy: the first lines that mean busy, what is logged on the way,
+// the pause and the options of the second exchange.
+struct BusyRetry {
+    std::span<const std::string_view> busy;
+    int busy_level;          // level of `busy_line`
+    const char* busy_line;   // logged when the first answer is busy
+    const char* again_line;  // logged at error level when the second one is busy too
+    unsigned wait_s;
+    AtOptions retry;
 };
 
 inline constexpr std::size_t kCmdSize = 128;
@@ -113,6 +126,18 @@ class AtExchange {
     bool first_line_starts(std::string_view prefix) const {
         return first_line_view().starts_with(prefix);
     }
+    bool first_line_is_one_of(std::span<const std::string_view> texts) const;
+
+    // A first line "ERROR" ends the handler:
+    //   \r\nERROR\r\n
+    // logs `line` at error level and returns true; false for any other first line.
+    bool ends_on_error(const char* line = kErrorLine) const;
+
+    // When the first line is one of `retry.busy`, logs, waits and sends the command once more.
+    // True when there is an answer to judge (the first, or the second one); false when the
+    // request ends: the second exchange gave no answer, or the SIM is still busy.
+    //   \r\n+CME ERROR: SIM busy\r\n
+    bool retry_if_busy(const BusyRetry& retry);
 
   private:
     void log_line(const LineText& text, const char* value) const;

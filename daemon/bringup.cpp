@@ -5,13 +5,13 @@
 namespace orv::daemon {
 
 namespace {
-constexpr const char* kLogModule = core::kCoreModule;
+constexpr core::LogSite kLogSite{core::kCoreModule, core::LogFile::bringup};
 }  // namespace
 
 // The outcome of the bring-up is never judged beyond "did the modem answer": an "ERROR" to any of
 // the three commands lets the sequence go on, and the daemon serves requests whatever happened.
 void orv_send_cfun() {
-    MDM_LOG_INFO("entern orv_send_cfun_fun \n");
+    MDM_LOG(kLogInfo, "entern orv_send_cfun_fun \n");
     core::AtExchange ex{core::kCoreModule};
     if (ex.run("AT+EGTYPE=2") != core::AtOutcome::Answer) {
         return;

@@ -11,7 +11,7 @@ namespace orv::daemon {
 
 namespace {
 
-constexpr const char* kLogModule = core::kCoreModule;
+constexpr core::LogSite kLogSite{core::kCoreModule, core::LogFile::dispatch};
 
 using namespace orv::msg;
 
@@ -74,11 +74,11 @@ const std::array<MsgHandlerRow, kMsgCount> mdm_msg_handler_table = kTable;
 
 int orv_quorl_mdm_dispatch_msg(const unsigned char* msg) {
     if (msg == nullptr) {
-        MDM_LOG_ERR("[error] input ptr is null!\n");
+        MDM_LOG(kLogErr, "[error] input ptr is null!\n");
         return -1;
     }
     const std::uint32_t id = load_u32(msg);
-    MDM_LOG_INFO("MODEM: msg_id=%d\n", static_cast<int>(id));
+    MDM_LOG(kLogInfo, "MODEM: msg_id=%d\n", static_cast<int>(id));
     int walked = 0;
     for (; walked < mdm_msg_handler_count; ++walked) {
         const MsgHandlerRow& row = mdm_msg_handler_table[static_cast<std::size_t>(walked)];
@@ -86,7 +86,7 @@ int orv_quorl_mdm_dispatch_msg(const unsigned char* msg) {
             row.handler(msg + kIdSize);
         }
     }
-    MDM_LOG_INFO("MODEM: num=%d\n", walked);
+    MDM_LOG(kLogInfo, "MODEM: num=%d\n", walked);
     return 0;
 }
 

@@ -12,7 +12,7 @@ namespace orv::device {
 
 namespace {
 
-constexpr const char* kLogModule = orv::core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::battery};
 
 // Set at process start: the driver needs a while after boot before its first reading is
 // meaningful, so the first battery request waits once and clears it.
@@ -37,7 +37,7 @@ constexpr int kFullPercent = 100;
 // Runs one query; on failure logs its line and closes the device.
 bool query(int pwm, const BattQuery& q, int& value) {
     if (orv_pwm_ioctl(pwm, q.request, &value) < 0) {
-        MDM_LOG_ERR("%s", q.error_line);
+        MDM_LOG(kLogErr, "%s", q.error_line);
         orv_pwm_close(pwm);
         return false;
     }
@@ -81,7 +81,7 @@ std::int32_t orv_quorl_mdm_get_batt_info(const unsigned char* /*payload*/) {
 
     const int pwm = orv_pwm_open(ORV_PWM_DEVICE);
     if (pwm < 0) {
-        MDM_LOG_ERR("Open %s Device Faild!\n", ORV_PWM_DEVICE);
+        MDM_LOG(kLogErr, "Open %s Device Faild!\n", ORV_PWM_DEVICE);
         return -1;
     }
 
@@ -90,7 +90,7 @@ std::int32_t orv_quorl_mdm_get_batt_info(const unsigned char* /*payload*/) {
         return -1;
     }
     if (present == 0) {
-        MDM_LOG_INFO("battery_real_exist is 0\n");
+        MDM_LOG(kLogInfo, "battery_real_exist is 0\n");
         orv_nvconfig_write("battery_value", "100", 3);
         orv_nvconfig_write("battery_vol_percent", "100", 3);
         orv_lib_led_power_vol_state(kFullPercent, kNotCharging);
@@ -111,11 +111,11 @@ std::int32_t orv_quorl_mdm_get_batt_info(const unsigned char* /*payload*/) {
     DecimalText level_text;
     DecimalText percent_text;
     if (!decimal_text(level, level_text)) {
-        MDM_LOG_ERR("[error] battery level %d does not fit its text\n", level);
+        MDM_LOG(kLogErr, "[error] battery level %d does not fit its text\n", level);
         return -1;
     }
     if (!decimal_text(percent, percent_text)) {
-        MDM_LOG_ERR("[error] battery percent %d does not fit its text\n", percent);
+        MDM_LOG(kLogErr, "[error] battery percent %d does not fit its text\n", percent);
         return -1;
     }
 
@@ -128,7 +128,7 @@ std::int32_t orv_quorl_mdm_get_batt_info(const unsigned char* /*payload*/) {
     } else if (charging == kCharging) {
         orv_nvconfig_write("battery_charging", "1", 1);
     } else {
-        MDM_LOG_INFO("unknown battery charging \n");
+        MDM_LOG(kLogInfo, "unknown battery charging \n");
     }
 
     orv_lib_led_power_vol_state(percent, charging);

@@ -9,7 +9,7 @@ namespace orv::device {
 
 namespace {
 
-constexpr const char* kLogModule = orv::core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::imei};
 
 using core::AtExchange;
 using core::AtLogTexts;
@@ -28,18 +28,17 @@ constexpr AtOptions kCgsn{.timeout = TimeoutTest::RetryOnce, .texts = kImeiTexts
 // is: neither a prefix is removed nor the digits checked, so a "+CME ERROR: ..." line is
 // published too; only a bare "ERROR" or "OK" (no IMEI line) leaves "imei" as it was.
 std::int32_t orv_quorl_mdm_get_imei(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("entern orv_quorl_mdm_get_imei \n");
+    MDM_LOG(kLogInfo, "entern orv_quorl_mdm_get_imei \n");
 
     AtExchange ex;
     if (ex.run("AT+CGSN", kCgsn) != AtOutcome::Answer) {
         return -1;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         return -1;
     }
     if (ex.first_line_is("OK")) {
-        MDM_LOG_INFO("(char*)mdm_res.aucDataBuf is OK\n");
+        MDM_LOG(kLogInfo, "(char*)mdm_res.aucDataBuf is OK\n");
         return -1;
     }
 

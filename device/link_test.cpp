@@ -7,7 +7,7 @@ namespace orv::device {
 
 namespace {
 
-constexpr const char* kLogModule = orv::core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::link_test};
 
 using core::AtExchange;
 using core::AtOptions;
@@ -26,7 +26,7 @@ constexpr AtOptions kPing{.wait = 0, .timeout = TimeoutTest::Skipped};
 // "AT+CMEE=2" and to the second "AT" passes; the first "AT" wakes the channel and its answer is
 // not judged. Without an answer to any of the three there is nothing to tell.
 std::int32_t orv_quorl_mdm_proc_rpc_test(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("entern orv_quorl_mdm_proc_rpc_testfun \n");
+    MDM_LOG(kLogInfo, "entern orv_quorl_mdm_proc_rpc_testfun \n");
     std::int32_t status = kFailed;
 
     AtExchange ex;

@@ -12,7 +12,7 @@ namespace orv::device {
 
 namespace {
 
-constexpr const char* kLogModule = orv::core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::version};
 
 namespace vr = orv::msg::version_record;
 using msg::TextField;
@@ -55,7 +55,7 @@ void publish(const char* name, const FieldText& t) {
 bool read_version_record(VersionRecord& record) {
     std::memset(record, 0, sizeof record);
     if (orv_cfg_get_item(ORV_CFG_VERSION_ID, record, static_cast<int>(sizeof record)) < 0) {
-        MDM_LOG_ERR("get ORV_CFG_VERSION_ID error \n");
+        MDM_LOG(kLogErr, "get ORV_CFG_VERSION_ID error \n");
         return false;
     }
     return true;
@@ -69,7 +69,7 @@ std::int32_t orv_quorl_mdm_get_pcb(const unsigned char* /*payload*/) {
         return 0;
     }
     const FieldText hardware = field_text(record, vr::kHardwareVersion);
-    MDM_LOG_INFO("hardware_version is %s \n", hardware.text);
+    MDM_LOG(kLogInfo, "hardware_version is %s \n", hardware.text);
     publish("hardware_version", hardware);
     return 0;
 }
@@ -82,20 +82,20 @@ std::int32_t orv_quorl_mdm_get_ovn(const unsigned char* /*payload*/) {
     }
 
     const FieldText inner = field_text(record, vr::kInnerVersion);
-    MDM_LOG_INFO("wa_inner_version is %s \n", inner.text);
+    MDM_LOG(kLogInfo, "wa_inner_version is %s \n", inner.text);
     publish("wa_inner_version", inner);
 
     const FieldText manufacturer = field_text(record, vr::kManufacturer);
-    MDM_LOG_INFO("manufacturer is %s \n", manufacturer.text);
+    MDM_LOG(kLogInfo, "manufacturer is %s \n", manufacturer.text);
     publish("manufacturer", manufacturer);
 
     const FieldText model = field_text(record, vr::kModelName);
-    MDM_LOG_INFO("model_name is %s \n", model.text);
+    MDM_LOG(kLogInfo, "model_name is %s \n", model.text);
     publish("model_name", model);
     publish("device_num", model);
 
     const FieldText integrated = field_text(record, vr::kIntegratedVersion);
-    MDM_LOG_INFO("integrate_version is %s \n", integrated.text);
+    MDM_LOG(kLogInfo, "integrate_version is %s \n", integrated.text);
     publish("integrate_version", integrated);
     return 0;
 }

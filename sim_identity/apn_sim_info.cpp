@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/answer.h"
 #include "core/at_exchange.h"
 #include "core/bounded.h"
 #include "core/log.h"
@@ -14,7 +15,7 @@ namespace orv::sim_identity {
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::apn_sim_info};
 
 static_assert(sizeof(apn_sim_msg::plmn) == kApnTextSize);
 static_assert(sizeof(apn_sim_msg::imsi) == kApnTextSize);
@@ -54,14 +55,10 @@ int copy_kept(std::string_view kept, char (&out)[kApnTextSize], const char* what
         return 0;
     }
     if (copy_text_cut(out, kept) < kept.size()) {
-        MDM_LOG_ERR("apn, %s of %d characters cut to %d\n", what, static_cast<int>(kept.size()),
-                    static_cast<int>(kApnTextSize - 1));
+        MDM_LOG(kLogErr, "apn, %s of %d characters cut to %d\n", what,
+                static_cast<int>(kept.size()), static_cast<int>(kApnTextSize - 1));
     }
     return 1;
-}
-
-bool is_hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
 // Sends the EF AD read and judges the answer: kEfadOk with a first line to parse, kEfadEmpty
@@ -84,7 +81,7 @@ int orv_quorl_mdm_apn_get_iccid(char (&out)[kApnTextSize]) {
     if (copy_kept(mdm_sim_iccid_text(), out, "iccid") == 0) {
         return 0;
     }
-    MDM_LOG_INFO("iccid get success for apn");
+    MDM_LOG(kLogInfo, "iccid get success for apn");
     return 1;
 }
 
@@ -92,7 +89,7 @@ int orv_quorl_mdm_apn_get_imsi(char (&out)[kApnTextSize]) {
     if (copy_kept(mdm_sim_imsi_text(), out, "imsi") == 0) {
         return 0;
     }
-    MDM_LOG_INFO("get imsi success");
+    MDM_LOG(kLogInfo, "get imsi success");
     return 1;
 }
 
@@ -121,7 +118,7 @@ void filter_hex_digits(const char* in, std::size_t length, std::span<char> out, 
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < length && kept < limit; ++i) {
-        if (is_hex_digit(in[i])) {
+        if (core::hex_digit_value(in[i]) >= 0) {
             out[kept++] = in[i];
         }
     }
@@ -182,7 +179,7 @@ int orv_quorl_mdm_apn_parse_efad(const char* line, std::size_t length) {
     }
     filter_hex_digits(efad, text_len(efad), efad4bytes, kEfadDigits);
     const char efad4th = efad4bytes[kEfadDigits - 1];
-    MDM_LOG_INFO("apn, parse efad[%s],efad4bytes[%s],efad4th[%c]", efad, efad4bytes, efad4th);
+    MDM_LOG(kLogInfo, "apn, parse efad[%s],efad4bytes[%s],efad4th[%c]", efad, efad4bytes, efad4th);
     return efad4th == kMncThreeDigits ? 1 : 0;
 }
 
@@ -201,13 +198,13 @@ int orv_quorl_mdm_apn_read_efad(std::int32_t* mnc_len) {
         }
         result = 1;
     }
-    MDM_LOG_INFO("apn, read efad, err_code[%d], mdm_at_result_process [%s]", err_code,
-                 have_line ? ex.first_line() : "");
+    MDM_LOG(kLogInfo, "apn, read efad, err_code[%d], mdm_at_result_process [%s]", err_code,
+            have_line ? ex.first_line() : "");
     return result;
 }
 
 std::int32_t orv_quorl_mdm_apn_read_sim_info(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_apn_read_sim_info fun");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_apn_read_sim_info fun");
 
     char plmn[kApnTextSize] = {};
     char imsi[kApnTextSize] = {};
@@ -228,7 +225,7 @@ std::int32_t orv_quorl_mdm_apn_read_sim_info(const unsigned char* /*payload*/) {
     }
     orv_mc_relay_quorl_apn_sim_msg(&record);
 
-    MDM_LOG_INFO("enter orv_quorl_mdm_apn_read_sim_info fun return");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_apn_read_sim_info fun return");
     return 0;
 }
 

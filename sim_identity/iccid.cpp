@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/answer.h"
 #include "core/at_exchange.h"
 #include "core/bounded.h"
 #include "core/log.h"
@@ -14,7 +15,7 @@ namespace orv::sim_identity {
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::iccid};
 
 // ICCID of the last successful read, for the life of the process.
 char mdm_sim_iccid[kSimIccidSize] = {};
@@ -43,25 +44,6 @@ void swap_nibbles(char (&digits)[kSimIccidSize]) {
     }
 }
 
-enum class Quoted { Taken, NoQuote, Unclosed, TooLong };
-
-// Takes the characters between the first two double quotes of `line` into the zeroed `out`.
-//   +CRSM: 144, 0,"984421436587092143F5"
-Quoted take_quoted(std::string_view line, char (&out)[kSimIccidSize]) {
-    const std::size_t open = line.find('"');
-    if (open == std::string_view::npos) {
-        return Quoted::NoQuote;
-    }
-    const std::size_t close = line.find('"', open + 1);
-    if (close == std::string_view::npos) {
-        return Quoted::Unclosed;
-    }
-    if (!copy_text_whole(out, line.substr(open + 1, close - open - 1))) {
-        return Quoted::TooLong;
-    }
-    return Quoted::Taken;
-}
-
 // A different SIM: its country digits go to the language detection, then the ICCID is
 // remembered and the whole store committed.
 void adopt_new_sim(std::string_view iccid) {
@@ -75,7 +57,7 @@ void adopt_new_sim(std::string_view iccid) {
     orv_quorl_mdm_auto_set_language(orv_country);
     orv_nvconfig_write("iccid", iccid.data(), static_cast<int>(iccid.size()));
     orv_nvconfig_save();
-    MDM_LOG_INFO("iccid change,auto set language  \n");
+    MDM_LOG(kLogInfo, "iccid change,auto set language  \n");
 }
 
 }  // namespace
@@ -86,56 +68,56 @@ std::string_view mdm_sim_iccid_text() {
 
 std::int32_t orv_quorl_mdm_get_iccid(const unsigned char* /*payload*/,
                                      std::uint8_t auto_set_language) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_get_iccid fun\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_get_iccid fun\n");
 
     core::AtExchange ex;
     if (ex.run(kReadIccid, kIccidExchange) != core::AtOutcome::Answer) {
         return -1;
     }
     if (ex.answer_is_timeout()) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is TIMEOUT\n");
+        MDM_LOG(kLogErr, "(char*)mdm_res.aucDataBuf is TIMEOUT\n");
         return -1;
     }
     if (ex.answer_view().find("+CRSM") == std::string_view::npos) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf has no +CRSM\n");
+        MDM_LOG(kLogErr, "(char*)mdm_res.aucDataBuf has no +CRSM\n");
         return -1;
     }
     ex.log_lines(core::kTextsTight);
 
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         return -1;
     }
     if (ex.first_line_is("OK")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is OK\n");
+        MDM_LOG(kLogErr, "(char*)mdm_res.aucDataBuf is OK\n");
         return -1;
     }
     if (ex.first_line_starts(kSimFailStatus) || ex.first_line_starts(kSimFailure)) {
-        MDM_LOG_ERR("sim fail\n");
+        MDM_LOG(kLogErr, "sim fail\n");
         orv_nvconfig_write("sim_iccid", "", 0);
         return -1;
     }
 
+    //   +CRSM: 144, 0,"984421436587092143F5"
+    const core::QuotedField field = core::quoted_field(ex.first_line_view());
+    if (field.status == core::Quoted::NoQuote) {
+        MDM_LOG(kLogErr, "p1 is null\n");
+        return -1;
+    }
+    if (field.status == core::Quoted::Unclosed) {
+        MDM_LOG(kLogErr, "p2 is null\n");
+        return -1;
+    }
     char quoted[kSimIccidSize] = {};
-    switch (take_quoted(ex.first_line_view(), quoted)) {
-        case Quoted::Taken:
-            break;
-        case Quoted::NoQuote:
-            MDM_LOG_ERR("p1 is null\n");
-            return -1;
-        case Quoted::Unclosed:
-            MDM_LOG_ERR("p2 is null\n");
-            return -1;
-        case Quoted::TooLong:
-            MDM_LOG_ERR("quoted iccid longer than %d characters\n",
-                        static_cast<int>(kSimIccidSize - 1));
-            return -1;
+    if (!copy_text_whole(quoted, field.text)) {
+        MDM_LOG(kLogErr, "quoted iccid longer than %d characters\n",
+                static_cast<int>(kSimIccidSize - 1));
+        return -1;
     }
 
     swap_nibbles(quoted);
     const std::string_view iccid = text_view(quoted);
     copy_text_cut(mdm_sim_iccid, iccid);
-    MDM_LOG_INFO("sim iccid is %s\n", mdm_sim_iccid);
+    MDM_LOG(kLogInfo, "sim iccid is %s\n", mdm_sim_iccid);
     orv_nvconfig_write("sim_iccid", iccid.data(), static_cast<int>(iccid.size()));
 
     if (auto_set_language == 0) {

@@ -1,34 +1,23 @@
 // IMSI and own number (MSISDN) requests. A busy SIM gets exactly one more try after 5 seconds.
 #include <array>
-#include <span>
 #include <string_view>
 
 #include "core/at_exchange.h"
 #include "core/bounded.h"
 #include "core/log.h"
 #include "platform/orv_nvram.h"
-#include "platform/orv_sys.h"
 #include "sim_identity/sim_identity.h"
 
 namespace orv::sim_identity {
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::imsi_msisdn};
 
 // First answer line of the last IMSI request that stored one, for the life of the process.
 char mdm_sim_imsi[kSimImsiSize] = {};
 
 constexpr unsigned kBusyWaitS = 5;
-
-bool line_is_one_of(const core::AtExchange& ex, std::span<const std::string_view> texts) {
-    for (std::string_view t : texts) {
-        if (ex.first_line_is(t)) {
-            return true;
-        }
-    }
-    return false;
-}
 
 // ---- IMSI ----
 
@@ -40,7 +29,14 @@ constexpr std::array<std::string_view, 2> kImsiBusy = {"ERROR", "+CME ERROR: SIM
 constexpr core::AtLogTexts kImsiTexts{core::kNoLine, core::kNoLine, core::kNoLine,
                                       core::kTextsTight.first_line};
 constexpr core::AtOptions kImsiFirstTry{.empty_log = core::LogAt::Info, .texts = kImsiTexts};
-constexpr core::AtOptions kImsiRetry{.empty_log = core::LogAt::Error, .texts = kImsiTexts};
+constexpr core::BusyRetry kImsiBusyRetry{
+    .busy = kImsiBusy,
+    .busy_level = kLogErr,
+    .busy_line = "(char*)mdm_res.aucDataBuf is ERROR or SIM busy\n",
+    .again_line = "(char*)mdm_res.aucDataBuf is ERROR or SIM busy again,discard it!!!\n",
+    .wait_s = kBusyWaitS,
+    .retry = {.empty_log = core::LogAt::Error, .texts = kImsiTexts},
+};
 
 // ---- MSISDN ----
 
@@ -52,6 +48,17 @@ constexpr std::string_view kMsisdnUnknown = "+CME ERROR: unknown";
 // The command is not logged; the raw answer and the first line are.
 constexpr core::AtOptions kMsisdnExchange{
     .texts = {core::kNoLine, core::kTextsTight.answer, core::kNoLine, core::kTextsTight.first_line},
+};
+
+constexpr core::BusyRetry kMsisdnBusyRetry{
+    .busy = kMsisdnBusy,
+    .busy_level = kLogInfo,
+    .busy_line = "(char*)mdm_res.aucDataBuf is ERROR or SIM busy or operation not allowed\n",
+    .again_line =
+        "(char*)mdm_res.aucDataBuf is ERROR or SIM busy or operation not allowed "
+        "again,discard it!!!\n",
+    .wait_s = kBusyWaitS,
+    .retry = kMsisdnExchange,
 };
 
 constexpr std::size_t kMsisdnSize = 20;
@@ -85,22 +92,14 @@ std::string_view mdm_sim_imsi_text() {
 }
 
 std::int32_t orv_quorl_mdm_get_imsi(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_get_imsi fun\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_get_imsi fun\n");
 
     core::AtExchange ex;
     if (ex.run(kCimi, kImsiFirstTry) != core::AtOutcome::Answer) {
         return -1;
     }
-    if (line_is_one_of(ex, kImsiBusy)) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR or SIM busy\n");
-        orv_sleep_s(kBusyWaitS);
-        if (ex.run(kCimi, kImsiRetry) != core::AtOutcome::Answer) {
-            return -1;
-        }
-        if (line_is_one_of(ex, kImsiBusy)) {
-            MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR or SIM busy again,discard it!!!\n");
-            return -1;
-        }
+    if (!ex.retry_if_busy(kImsiBusyRetry)) {
+        return -1;
     }
 
     // Whatever else the SIM answered is its IMSI; the first line always fits the buffer.
@@ -111,31 +110,21 @@ std::int32_t orv_quorl_mdm_get_imsi(const unsigned char* /*payload*/) {
 }
 
 std::int32_t orv_quorl_mdm_get_msisdn(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_get_msisdn fun\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_get_msisdn fun\n");
 
     core::AtExchange ex;
     if (ex.run(kCnum, kMsisdnExchange) != core::AtOutcome::Answer) {
         return -1;
     }
     if (ex.first_line_is(kMsisdnUnknown)) {
-        MDM_LOG_ERR("get msisdn is unknown,return\n");
+        MDM_LOG(kLogErr, "get msisdn is unknown,return\n");
         return -1;
     }
-    if (line_is_one_of(ex, kMsisdnBusy)) {
-        MDM_LOG_INFO("(char*)mdm_res.aucDataBuf is ERROR or SIM busy or operation not allowed\n");
-        orv_sleep_s(kBusyWaitS);
-        if (ex.run(kCnum, kMsisdnExchange) != core::AtOutcome::Answer) {
-            return -1;
-        }
-        if (line_is_one_of(ex, kMsisdnBusy)) {
-            MDM_LOG_ERR(
-                "(char*)mdm_res.aucDataBuf is ERROR or SIM busy or operation not allowed "
-                "again,discard it!!!\n");
-            return -1;
-        }
+    if (!ex.retry_if_busy(kMsisdnBusyRetry)) {
+        return -1;
     }
     if (ex.first_line_is("OK")) {
-        MDM_LOG_INFO("(char*)mdm_res.aucDataBuf is OK\n");
+        MDM_LOG(kLogInfo, "(char*)mdm_res.aucDataBuf is OK\n");
         return -1;
     }
 
@@ -144,14 +133,14 @@ std::int32_t orv_quorl_mdm_get_msisdn(const unsigned char* /*payload*/) {
         case Number::Taken:
             break;
         case Number::NoField:
-            MDM_LOG_ERR("msisdn line has no number field: %s\n", ex.first_line());
+            MDM_LOG(kLogErr, "msisdn line has no number field: %s\n", ex.first_line());
             return -1;
         case Number::TooLong:
-            MDM_LOG_ERR("msisdn longer than %d characters: %s\n", static_cast<int>(kMsisdnSize - 1),
-                        ex.first_line());
+            MDM_LOG(kLogErr, "msisdn longer than %d characters: %s\n",
+                    static_cast<int>(kMsisdnSize - 1), ex.first_line());
             return -1;
     }
-    MDM_LOG_INFO("msisdn is %s\n", msisdn);
+    MDM_LOG(kLogInfo, "msisdn is %s\n", msisdn);
     const std::string_view number = text_view(msisdn);
     orv_nvconfig_write("msisdn", number.data(), static_cast<int>(number.size()));
     return 0;

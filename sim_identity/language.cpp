@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/answer.h"
 #include "core/at_exchange.h"
 #include "core/bounded.h"
 #include "core/log.h"
@@ -15,9 +16,8 @@ namespace orv::sim_identity {
 
 namespace {
 
-constexpr const char* kLogModule = orv::core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::language};
 
-constexpr std::string_view kSuccessPrefix = "+CRSM: 144, 0";
 constexpr const char* kLanguageName = "Language";
 constexpr const char* kLanguageTable = "language";
 
@@ -53,65 +53,44 @@ void store_language(const char* text, std::size_t length) {
     orv_nvconfig_save();
 }
 
-// The text between the first double quote of `line` and the next one, when there is such a pair
-// and it fits `field` with its terminator.
-enum class Quoted { Found, Missing, TooLong };
-
-template <std::size_t N>
-Quoted quoted_field(std::string_view line, char (&field)[N], std::size_t& length) {
-    const std::size_t open = line.find('"');
-    if (open == std::string_view::npos) {
-        return Quoted::Missing;
-    }
-    const std::size_t close = line.find('"', open + 1);
-    if (close == std::string_view::npos) {
-        return Quoted::Missing;
-    }
-    length = close - open - 1;
-    if (!copy_text_whole(field, line.substr(open + 1, length))) {
-        return Quoted::TooLong;
-    }
-    return Quoted::Found;
-}
-
 }  // namespace
 
 int orv_language_record_cb(void* context, int column_count, char** values, char** /*names*/) {
     auto* query = static_cast<LanguageQuery*>(context);
     const std::size_t country_length =
         query != nullptr && query->country != nullptr ? std::strlen(query->country) : 0;
-    MDM_LOG_INFO("orv_mdm:record .strlen(orv_country)=%d line=%d", static_cast<int>(country_length),
-                 column_count);
+    MDM_LOG(kLogInfo, "orv_mdm:record .strlen(orv_country)=%d line=%d",
+            static_cast<int>(country_length), column_count);
     // A row whose first column carries no text is treated like a row without columns.
     if (column_count <= 0 || values == nullptr || values[0] == nullptr) {
-        MDM_LOG_ERR("orv_mdm:record no data.");
+        MDM_LOG(kLogErr, "orv_mdm:record no data.");
         return -1;
     }
     char language[10] = {};
     const std::size_t full = std::strlen(values[0]);
     const std::size_t kept = copy_text_cut(language, std::string_view(values[0], full));
     if (kept < full) {
-        MDM_LOG_ERR("orv_mdm:record language of %d characters cut to %d\n", static_cast<int>(full),
-                    static_cast<int>(kept));
+        MDM_LOG(kLogErr, "orv_mdm:record language of %d characters cut to %d\n",
+                static_cast<int>(full), static_cast<int>(kept));
     }
     if (query != nullptr) {
         std::memcpy(query->language, language, sizeof language);
     }
-    MDM_LOG_INFO(" language is %s", language);
+    MDM_LOG(kLogInfo, " language is %s", language);
     store_language(language, kept);
     return 0;
 }
 
 int orv_set_language_by_country(char* country) {
     if (country == nullptr) {
-        MDM_LOG_ERR("invalid input\n");
+        MDM_LOG(kLogErr, "invalid input\n");
         return -1;
     }
     for (;;) {
-        MDM_LOG_INFO("orv_mdm:country=%s ", country);
+        MDM_LOG(kLogInfo, "orv_mdm:country=%s ", country);
         // The country text comes from the SIM and goes into the query as it is: digits only.
         if (!all_digits(country)) {
-            MDM_LOG_ERR("orv_mdm:country %s is not a digit text, no lookup\n", country);
+            MDM_LOG(kLogErr, "orv_mdm:country %s is not a digit text, no lookup\n", country);
             return -1;
         }
         char query[kQuerySize] = {};
@@ -119,7 +98,7 @@ int orv_set_language_by_country(char* country) {
             std::snprintf(query, sizeof query, "select Language from %s where Country_code like %s",
                           kLanguageTable, country);
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof query) {
-            MDM_LOG_ERR("orv_mdm:country text too long for the query, no lookup\n");
+            MDM_LOG(kLogErr, "orv_mdm:country text too long for the query, no lookup\n");
             return -1;
         }
         LanguageQuery found{country, {}};
@@ -129,17 +108,17 @@ int orv_set_language_by_country(char* country) {
         }
         switch (std::strlen(country)) {
             case 4:
-                MDM_LOG_INFO("orv_mdm:orv_country 4");
+                MDM_LOG(kLogInfo, "orv_mdm:orv_country 4");
                 country[3] = '\0';
                 break;
             case 3:
-                MDM_LOG_INFO("orv_mdm:orv_country 3");
+                MDM_LOG(kLogInfo, "orv_mdm:orv_country 3");
                 country[2] = '\0';
                 break;
             default: {
                 char shown[kCountrySize] = {};
                 copy_text_cut(shown, country);
-                MDM_LOG_ERR("orv_mdm:0 record find %s use default nv value", shown);
+                MDM_LOG(kLogErr, "orv_mdm:0 record find %s use default nv value", shown);
                 return 0;
             }
         }
@@ -151,32 +130,30 @@ void orv_quorl_mdm_auto_set_language(char (&orv_country)[kCountrySize]) {
     if (ex.run(kReadPlCommand, kReadPlOptions) != orv::core::AtOutcome::Answer) {
         return;  // empty answer: logged by the exchange; no lookup, "Language" unchanged
     }
-    if (!ex.first_line_starts(kSuccessPrefix)) {
-        MDM_LOG_ERR("sim read EFpl fail \n");
+    if (!ex.first_line_starts(core::kCrsmSuccess)) {
+        MDM_LOG(kLogErr, "sim read EFpl fail \n");
         orv_set_language_by_country(orv_country);
         return;
     }
 
+    const core::QuotedField field = core::quoted_field(ex.first_line_view());
+    if (field.status != core::Quoted::Found) {
+        MDM_LOG(kLogErr, "sim EFpl answer without a quoted field \n");
+        return;
+    }
     char sim_pl_field[kPlFieldSize] = {};
-    std::size_t field_length = 0;
-    switch (quoted_field(ex.first_line_view(), sim_pl_field, field_length)) {
-        case Quoted::Found:
-            break;
-        case Quoted::Missing:
-            MDM_LOG_ERR("sim EFpl answer without a quoted field \n");
-            return;
-        case Quoted::TooLong:
-            MDM_LOG_ERR("sim EFpl field of %d digits does not fit \n",
-                        static_cast<int>(field_length));
-            return;
+    if (!copy_text_whole(sim_pl_field, field.text)) {
+        MDM_LOG(kLogErr, "sim EFpl field of %d digits does not fit \n",
+                static_cast<int>(field.text.size()));
+        return;
     }
 
     unsigned char sim_pl_hex[kPlFieldSize] = {};
     text::orv_hex_to_bytes(sim_pl_field, sim_pl_hex);
-    MDM_LOG_INFO("check_hex_value sim_pl_hex[0]:%x  sim_pl_hex[1]:%x",
-                 static_cast<unsigned>(sim_pl_hex[0]), static_cast<unsigned>(sim_pl_hex[1]));
+    MDM_LOG(kLogInfo, "check_hex_value sim_pl_hex[0]:%x  sim_pl_hex[1]:%x",
+            static_cast<unsigned>(sim_pl_hex[0]), static_cast<unsigned>(sim_pl_hex[1]));
     if (sim_pl_hex[0] == 0xFF || sim_pl_hex[1] == 0xFF) {
-        MDM_LOG_ERR("sim EFPL is not exist!i=%d", 0);
+        MDM_LOG(kLogErr, "sim EFPL is not exist!i=%d", 0);
         orv_set_language_by_country(orv_country);
         return;
     }
@@ -184,12 +161,12 @@ void orv_quorl_mdm_auto_set_language(char (&orv_country)[kCountrySize]) {
     char language[kLanguageSize] = {};
     if (text::orv_convert_charset(sim_pl_hex, text::ORV_CHARSET_GSM7, language,
                                   text::ORV_CHARSET_BIT8, kLanguageLimit) == nullptr) {
-        MDM_LOG_INFO("convert gsm7 to bit8 fail!");
+        MDM_LOG(kLogInfo, "convert gsm7 to bit8 fail!");
         return;
     }
     const std::size_t length = text_len(language);
-    MDM_LOG_INFO("sim_pl_unicode: %c%c len:%d ", language[0], language[1],
-                 static_cast<int>(length));
+    MDM_LOG(kLogInfo, "sim_pl_unicode: %c%c len:%d ", language[0], language[1],
+            static_cast<int>(length));
     store_language(language, length);
 }
 

@@ -2,6 +2,7 @@
 // contract; when it cannot be read, the FDN bits of the SIM service table (EF SST) decide.
 #include <string_view>
 
+#include "core/answer.h"
 #include "core/at_exchange.h"
 #include "core/log.h"
 #include "platform/orv_nvram.h"
@@ -12,10 +13,7 @@ namespace orv::sim_identity {
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
-
-// Normal ending: status words 144 and 0, as this modem writes them.
-constexpr std::string_view kReadOk = "+CRSM: 144, 0";
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::o2_pay_type};
 
 constexpr core::AtOptions kByteExchange{.empty_log = core::LogAt::Info, .texts = core::kTextsTight};
 
@@ -35,31 +33,30 @@ constexpr ByteRead kServiceTable{"AT+CRSM=176,28472,0,0,1,,\"7F20\"",
 // Reads one byte of a SIM file into `pay_flag`; false when the read failed.
 //   +CRSM: 144, 0,"01"
 bool read_byte(const ByteRead& read, unsigned char& pay_flag) {
-    MDM_LOG_INFO("%s", read.entry_line);
+    MDM_LOG(kLogInfo, "%s", read.entry_line);
     core::AtExchange ex;
     if (ex.run(read.command, kByteExchange) != core::AtOutcome::Answer) {
         return false;
     }
-    if (!ex.first_line_starts(kReadOk)) {
-        MDM_LOG_ERR("%s", read.fail_line);
+    if (!ex.first_line_starts(core::kCrsmSuccess)) {
+        MDM_LOG(kLogErr, "%s", read.fail_line);
         return false;
     }
     // Two data characters must follow the opening quote, before any closing one.
-    const std::string_view line = ex.first_line_view();
-    const std::size_t quote = line.find('"');
-    const std::string_view data =
-        quote == std::string_view::npos ? std::string_view{} : line.substr(quote + 1, 2);
-    if (data.size() < 2 || data.find('"') != std::string_view::npos) {
-        MDM_LOG_ERR("sim byte read has no two characters after the quote: %s\n", ex.first_line());
+    const core::QuotedField field = core::quoted_field(ex.first_line_view());
+    const std::string_view data = field.text.substr(0, 2);
+    if (data.size() < 2) {
+        MDM_LOG(kLogErr, "sim byte read has no two characters after the quote: %s\n",
+                ex.first_line());
         return false;
     }
-    MDM_LOG_INFO("pay_flag: 0x%x 0x%x", static_cast<unsigned char>(data[0]),
-                 static_cast<unsigned char>(data[1]));
+    MDM_LOG(kLogInfo, "pay_flag: 0x%x 0x%x", static_cast<unsigned char>(data[0]),
+            static_cast<unsigned char>(data[1]));
     // The byte and the two 0xFF filler bytes that the conversion appends.
     unsigned char converted[3] = {};
     text::orv_hex_to_sim_bytes(converted, data.data(), 2);
     pay_flag = converted[0];
-    MDM_LOG_INFO("pay_flag: 0x%x 0x%x", converted[0], converted[1]);
+    MDM_LOG(kLogInfo, "pay_flag: 0x%x 0x%x", converted[0], converted[1]);
     return true;
 }
 

@@ -20,7 +20,7 @@ using core::AtOutcome;
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::net_lock};
 
 // Unlock attempts left as the decimal text the modem sent (at most 4 characters).
 constexpr std::size_t kCounterSize = 8;
@@ -50,30 +50,31 @@ constexpr int kRefused = 1;
 void publish_unlock_count(std::string_view line) {
     auto group = read_lock_group(line, LockGroup::Network);
     if (!group) {
-        MDM_LOG_ERR("+ESMLCK answer without a readable first lock group\n");
+        MDM_LOG(kLogErr, "+ESMLCK answer without a readable first lock group\n");
         return;
     }
-    MDM_LOG_INFO("unlock retries time is %.*s\n", static_cast<int>(group->size()), group->data());
+    MDM_LOG(kLogInfo, "unlock retries time is %.*s\n", static_cast<int>(group->size()),
+            group->data());
     if (!lock_group_is_on(*group)) {
         group = read_lock_group(line, LockGroup::NetworkSubset);
         if (!group) {
-            MDM_LOG_ERR("+ESMLCK answer without a readable second lock group\n");
+            MDM_LOG(kLogErr, "+ESMLCK answer without a readable second lock group\n");
             return;
         }
-        MDM_LOG_INFO("unlock retries time subnet is %.*s\n", static_cast<int>(group->size()),
-                     group->data());
+        MDM_LOG(kLogInfo, "unlock retries time subnet is %.*s\n", static_cast<int>(group->size()),
+                group->data());
         if (!lock_group_is_on(*group)) {
             return;
         }
     }
     const auto count = read_lock_group_count(*group);
     if (!count) {
-        MDM_LOG_ERR("+ESMLCK lock group without a readable count, unlock retries time kept\n");
+        MDM_LOG(kLogErr, "+ESMLCK lock group without a readable count, unlock retries time kept\n");
         return;
     }
     std::memset(mdm_unlock_nck_time, 0, sizeof mdm_unlock_nck_time);
     copy_text_cut(mdm_unlock_nck_time, *count);
-    MDM_LOG_INFO("unlock retries time is %s\n", mdm_unlock_nck_time);
+    MDM_LOG(kLogInfo, "unlock retries time is %s\n", mdm_unlock_nck_time);
     store_text("unlock_nck_time", text_view(mdm_unlock_nck_time));
 }
 
@@ -82,13 +83,12 @@ void publish_unlock_count(std::string_view line) {
 // AT+ESMLCK? -> +ESMLCK: (0,1,5,10),(1,0,5,10),(2,0,5,10),(3,0,5,10),(4,0,5,10)
 //    (category, lock on, attempts left, ...)
 std::int32_t orv_quorl_mdm_get_unlock_retries_times(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_get_unlock_retries_times fun \n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_get_unlock_retries_times fun \n");
     AtExchange ex;
     if (ex.run("AT+ESMLCK?", kUnlockTimes) != AtOutcome::Answer) {
         return -1;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("get unlock times error \n");
+    if (ex.ends_on_error("get unlock times error \n")) {
         return -1;
     }
     if (ex.first_line_starts("+ESMLCK")) {
@@ -101,7 +101,7 @@ std::int32_t orv_quorl_mdm_get_unlock_retries_times(const unsigned char* /*paylo
 // AT+CPIN="12345678" -> OK (the code was accepted) | +CME ERROR: incorrect password | ...
 std::int32_t orv_quorl_mdm_enter_unlock_code(const char* code) {
     if (code == nullptr) {
-        MDM_LOG_ERR("msg_ptr is NULL\n");
+        MDM_LOG(kLogErr, "msg_ptr is NULL\n");
         return kRefused;
     }
     const std::string_view text(code, strnlen(code, core::kCmdSize));
@@ -112,22 +112,21 @@ std::int32_t orv_quorl_mdm_enter_unlock_code(const char* code) {
     if (!ex.compose({kCpinOpen, text, kClose}) || ex.send(kCodeEntry) != AtOutcome::Answer) {
         return kRefused;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         return kRefused;
     }
     if (ex.first_line_is("OK")) {
-        MDM_LOG_INFO("sim is complete is\n");
+        MDM_LOG(kLogInfo, "sim is complete is\n");
         return kUnlocked;
     }
-    MDM_LOG_INFO("result_e is %d\n", kRefused);
+    MDM_LOG(kLogInfo, "result_e is %d\n", kRefused);
     return kRefused;
 }
 
 // The code, then two seconds later AT+CLCK="PU",0,"12345678" on the facility of the last lock
 // kind seen. "ERROR" to the removal still means unlocked: the code was accepted just before.
 std::int32_t orv_quorl_mdm_net_unlock(const unsigned char* payload) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_net_unlock\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_net_unlock\n");
     if (payload == nullptr) {
         return 0;
     }
@@ -137,7 +136,7 @@ std::int32_t orv_quorl_mdm_net_unlock(const unsigned char* payload) {
     }
     // The code fits the command buffer, so its terminator lies within the payload.
     if (orv_quorl_mdm_enter_unlock_code(code.data()) != kUnlocked) {
-        MDM_LOG_ERR("cpin unlock fail!\n");
+        MDM_LOG(kLogErr, "cpin unlock fail!\n");
         orv_mc_state_mdm_return_imsi_unlock_status(kRefused);
         return 0;
     }
@@ -149,8 +148,7 @@ std::int32_t orv_quorl_mdm_net_unlock(const unsigned char* payload) {
     if (!ex.compose({open, code, kClose}) || ex.send(kLockRemoval) != AtOutcome::Answer) {
         return 0;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         orv_mc_state_mdm_return_imsi_unlock_status(kUnlocked);
     } else if (ex.first_line_is("OK")) {
         orv_mc_state_mdm_return_imsi_unlock_status(kUnlocked);

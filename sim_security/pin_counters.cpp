@@ -16,7 +16,7 @@ using core::AtOutcome;
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::pin_counters};
 
 // Attempts left as the decimal text the modem sent (at most 4 characters), empty until the
 // first good answer.
@@ -36,13 +36,12 @@ void set_counter(char (&counter)[kCounterSize], std::string_view text) {
 }  // namespace
 
 std::int32_t orv_quorl_mdm_get_pin_puk_times(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_get_pin_puk_times fun \n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_get_pin_puk_times fun \n");
     AtExchange ex;
     if (ex.run("AT+EPINC", kEpinc) != AtOutcome::Answer) {
         return -1;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("get pin puk times error \n");
+    if (ex.ends_on_error("get pin puk times error \n")) {
         return -1;
     }
     if (!ex.first_line_starts("+EPINC")) {
@@ -50,12 +49,12 @@ std::int32_t orv_quorl_mdm_get_pin_puk_times(const unsigned char* /*payload*/) {
     }
     const auto counters = read_epinc(ex.first_line_view());
     if (!counters) {
-        MDM_LOG_ERR("+EPINC answer out of shape, pin and puk times kept\n");
+        MDM_LOG(kLogErr, "+EPINC answer out of shape, pin and puk times kept\n");
         return -1;
     }
     set_counter(mdm_pin_number, counters->pin);
     set_counter(mdm_puk_number, counters->puk);
-    MDM_LOG_INFO("pin time is %s,puk time is %s \n", mdm_pin_number, mdm_puk_number);
+    MDM_LOG(kLogInfo, "pin time is %s,puk time is %s \n", mdm_pin_number, mdm_puk_number);
     return 0;
 }
 

@@ -25,7 +25,7 @@ using core::AtOutcome;
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::pin_manage};
 
 constexpr std::string_view kLockQuery = "AT+CLCK=\"SC\",2";
 constexpr std::string_view kChangeOpen = "AT+CPWD=\"SC\",\"";
@@ -61,19 +61,18 @@ std::int32_t report_lock_state() {
     if (ex.run(kLockQuery, kQueryOnly) != AtOutcome::Answer) {
         return -1;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         return -1;
     }
     if (!ex.first_line_starts("+CL")) {
         return -1;
     }
-    MDM_LOG_INFO("mdm_at_result_process is +cl\n");
+    MDM_LOG(kLogInfo, "mdm_at_result_process is +cl\n");
     if (ex.first_line_starts("+CLCK: 1")) {
-        MDM_LOG_INFO("sim is enable\n");
+        MDM_LOG(kLogInfo, "sim is enable\n");
         store_text("pin_status", "1");
     } else if (ex.first_line_starts("+CLCK: 0")) {
-        MDM_LOG_INFO("sim is disable\n");
+        MDM_LOG(kLogInfo, "sim is disable\n");
         store_text("pin_status", "0");
     }
     return 0;
@@ -84,28 +83,27 @@ std::int32_t report_lock_state() {
 // Read-back after an operation: only the whole lines "+CLCK: 1" and "+CLCK: 0" are a lock state;
 // any other answer but "ERROR" clears "pin_status".
 std::int32_t orv_quorl_mdm_pin_mode_query() {
-    MDM_LOG_INFO("enter orv_quorl_mdm_pin_mode_query fun\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_pin_mode_query fun\n");
     AtExchange ex;
     if (ex.run(kLockQuery, kReadBack) != AtOutcome::Answer) {
         return -1;
     }
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         return -1;
     }
     if (!ex.first_line_starts("+CL")) {
-        MDM_LOG_ERR("sim error\n");
+        MDM_LOG(kLogErr, "sim error\n");
         store_text("pin_status", "");
         return -1;
     }
     if (ex.first_line_is("+CLCK: 1")) {
-        MDM_LOG_INFO("sim enable\n");
+        MDM_LOG(kLogInfo, "sim enable\n");
         store_text("pin_status", "1");
     } else if (ex.first_line_is("+CLCK: 0")) {
-        MDM_LOG_INFO("sim disable\n");
+        MDM_LOG(kLogInfo, "sim disable\n");
         store_text("pin_status", "0");
     } else {
-        MDM_LOG_ERR("sim fail\n");
+        MDM_LOG(kLogErr, "sim fail\n");
         store_text("pin_status", "");
         return -1;
     }
@@ -114,7 +112,7 @@ std::int32_t orv_quorl_mdm_pin_mode_query() {
 
 // AT+CPWD="SC","1234","4321" -> OK | +CME ERROR: incorrect password | +CME ERROR: SIM PUK required
 std::int32_t orv_quorl_mdm_change_pin(const unsigned char* payload) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_change_pin\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_change_pin\n");
     if (payload == nullptr) {
         return -1;
     }
@@ -142,7 +140,7 @@ std::int32_t orv_quorl_mdm_change_pin(const unsigned char* payload) {
     }
     const std::int32_t result = answer == PinAnswer::Accepted ? 0 : 1;
     if (answer == PinAnswer::Accepted) {
-        MDM_LOG_INFO("change sim ok\n");
+        MDM_LOG(kLogInfo, "change sim ok\n");
         store_text("pin_code", text_view(mdm_pin_code));
         store_text("pin_manage_result", "0");
     }
@@ -158,7 +156,7 @@ std::int32_t orv_quorl_mdm_change_pin(const unsigned char* payload) {
 // AT+CLCK="SC",0,"1234" (lock off) or AT+CLCK="SC",1,"1234" (lock on) -> OK | +CME ERROR: ...
 // AT+CLCK="SC",2 (query only) -> +CLCK: 1 | +CLCK: 0
 std::int32_t orv_quorl_mdm_pin_mode_operate(const unsigned char* payload) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_pin_mode_operate\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_pin_mode_operate\n");
     if (payload == nullptr) {
         return -1;
     }
@@ -167,8 +165,9 @@ std::int32_t orv_quorl_mdm_pin_mode_operate(const unsigned char* payload) {
         return report_lock_state();
     }
     if (operation != msg::pin_mode::kLockOff && operation != msg::pin_mode::kLockOn) {
-        MDM_LOG_ERR("PIN mode operation %u refused: only 0 (off), 1 (on) and 2 (query) exist\n",
-                    static_cast<unsigned>(operation));
+        MDM_LOG(kLogErr,
+                "PIN mode operation %u refused: only 0 (off), 1 (on) and 2 (query) exist\n",
+                static_cast<unsigned>(operation));
         return -1;
     }
     const bool lock_on = operation == msg::pin_mode::kLockOn;
@@ -182,7 +181,7 @@ std::int32_t orv_quorl_mdm_pin_mode_operate(const unsigned char* payload) {
     if (!ex.compose({open, pin, kClose})) {
         return -1;
     }
-    MDM_LOG_INFO(" mdm_ATcmd_buf is %s\n", ex.command().data());
+    MDM_LOG(kLogInfo, " mdm_ATcmd_buf is %s\n", ex.command().data());
     store_text("pin_manage_result", "1");
 
     if (ex.send(kLockSwitch) != AtOutcome::Answer) {
@@ -197,10 +196,10 @@ std::int32_t orv_quorl_mdm_pin_mode_operate(const unsigned char* payload) {
     if (answer == PinAnswer::Accepted) {
         store_text("pin_code", text_view(mdm_pin_code));
         if (lock_on) {
-            MDM_LOG_INFO("enable sim ok\n");
+            MDM_LOG(kLogInfo, "enable sim ok\n");
             store_text("pin_status", "1");
         } else {
-            MDM_LOG_INFO("disable sim  ok\n");
+            MDM_LOG(kLogInfo, "disable sim  ok\n");
             store_text("pin_status", "0");
         }
         store_text("pin_manage_result", "0");

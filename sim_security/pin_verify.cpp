@@ -19,7 +19,7 @@ char mdm_pin_code[kPinCodeSize] = {};
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::pin_verify};
 
 constexpr std::string_view kCpinOpen = "AT+CPIN=\"";
 constexpr std::string_view kBetween = "\",\"";
@@ -33,9 +33,9 @@ constexpr AtOptions kCodeEntry{.empty_log = core::LogAt::Info, .texts = core::kT
 // PIN entry:   AT+CPIN="1234"           -> OK | +CME ERROR: incorrect password | ...
 // Unblocking:  AT+CPIN="12345678","4321" (PUK, new PIN)
 std::int32_t orv_quorl_mdm_verify_pin_puk(const unsigned char* payload) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_verify_pin_puk fun\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_verify_pin_puk fun\n");
     if (payload == nullptr) {
-        MDM_LOG_ERR("msg_ptr is NULL\n");
+        MDM_LOG(kLogErr, "msg_ptr is NULL\n");
         return -1;
     }
     const std::string_view code = payload_text(payload, msg::verify_pin::kCode);
@@ -74,13 +74,13 @@ std::int32_t orv_quorl_mdm_verify_pin_puk(const unsigned char* payload) {
     }
     const std::int32_t result_e = answer == PinAnswer::Accepted ? 0 : 1;
     if (answer == PinAnswer::Accepted) {
-        MDM_LOG_INFO("sim is complete is\n");
+        MDM_LOG(kLogInfo, "sim is complete is\n");
         store_text("pin_code", text_view(mdm_pin_code));
     }
 
     orv_quorl_mdm_refresh_pin_puk_numbers();
     store_text("pin_puk_at_wait", "0");
-    MDM_LOG_INFO("result_e is %d\n", result_e);
+    MDM_LOG(kLogInfo, "result_e is %d\n", result_e);
     orv_mc_state_mdm_return_verify_pinpuk(result_e, resPara);
     return 0;
 }

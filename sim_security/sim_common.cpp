@@ -8,7 +8,7 @@ namespace orv::sim_security {
 
 namespace {
 
-constexpr const char* kLogModule = orv::core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::sim_common};
 
 // The work buffer a lock group is read into holds 30 bytes with the terminator.
 constexpr std::size_t kLockGroupMax = 29;
@@ -97,15 +97,15 @@ std::optional<std::string_view> read_lock_group_count(std::string_view group) {
 
 bool code_fits_command(std::string_view code, std::size_t frame, const char* what) {
     if (frame + code.size() >= orv::core::kCmdSize) {
-        MDM_LOG_ERR("%s refused: %zu characters do not fit the command buffer\n", what,
-                    code.size());
+        MDM_LOG(kLogErr, "%s refused: %zu characters do not fit the command buffer\n", what,
+                code.size());
         return false;
     }
     for (char c : code) {
         if (breaks_framing(c)) {
-            MDM_LOG_ERR(
-                "%s refused: it holds the character 0x%02x, which would break the command\n", what,
-                static_cast<unsigned>(static_cast<unsigned char>(c)));
+            MDM_LOG(kLogErr,
+                    "%s refused: it holds the character 0x%02x, which would break the command\n",
+                    what, static_cast<unsigned>(static_cast<unsigned char>(c)));
             return false;
         }
     }
@@ -115,8 +115,7 @@ bool code_fits_command(std::string_view code, std::size_t frame, const char* wha
 PinAnswer judge_pin_answer(const core::AtExchange& ex, int state_log_level,
                            char (&state)[kStateTextSize]) {
     state[0] = '\0';
-    if (ex.first_line_is("ERROR")) {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+    if (ex.ends_on_error()) {
         return PinAnswer::Ended;
     }
     if (ex.first_line_is("OK")) {
@@ -129,8 +128,7 @@ PinAnswer judge_pin_answer(const core::AtExchange& ex, int state_log_level,
     // An error the table does not name is still a refusal, reported with an empty text.
     if (const auto text = lookup(cme_state_table, ex.first_line_view())) {
         copy_text_cut(state, *text);
-        orv_syslog_append(state_log_level, core::kLogName, kLogModule, __LINE__, "resPara is %s\n",
-                          state);
+        MDM_LOG(state_log_level, "resPara is %s\n", state);
     }
     return PinAnswer::Refused;
 }

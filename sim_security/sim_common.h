@@ -9,29 +9,11 @@
 #include <string_view>
 
 #include "core/at_exchange.h"
+#include "core/lookup.h"
 #include "platform/orv_nvram.h"
 #include "wire/mdm_msg.h"
 
 namespace orv::sim_security {
-
-// One row of a vocabulary table: a key and what it stands for.
-template <typename Key, typename Value>
-struct Row {
-    Key key;
-    Value value;
-};
-
-// The one lookup of every table: the value of the first row whose key equals `key`.
-template <typename Key, typename Value, std::size_t N, typename Probe>
-constexpr std::optional<Value> lookup(const std::array<Row<Key, Value>, N>& table,
-                                      const Probe& key) {
-    for (const Row<Key, Value>& row : table) {
-        if (row.key == key) {
-            return row.value;
-        }
-    }
-    return std::nullopt;
-}
 
 using StateRow = Row<std::string_view, std::string_view>;
 using LockKindRow = Row<std::string_view, std::int32_t>;

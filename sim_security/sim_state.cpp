@@ -20,7 +20,7 @@ std::int32_t mdm_lock_type = 0;
 
 namespace {
 
-constexpr const char* kLogModule = core::kHandlerModule;
+constexpr core::LogSite kLogSite{core::kHandlerModule, core::LogFile::sim_state};
 
 // Where the state text of a pin-status notification comes from.
 enum PinStateKind : int {
@@ -34,7 +34,7 @@ constexpr AtOptions kRawQuery{.texts = core::kTextsNone};
 }  // namespace
 
 std::int32_t orv_quorl_mdm_get_uim_state(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("entern orv_quorl_mdm_get_uim_state \n");
+    MDM_LOG(kLogInfo, "entern orv_quorl_mdm_get_uim_state \n");
     AtExchange ex;
     return ex.run("AT+CPIN?\r\n", kRawQuery) == AtOutcome::Answer ? 0 : -1;
 }
@@ -42,14 +42,14 @@ std::int32_t orv_quorl_mdm_get_uim_state(const unsigned char* /*payload*/) {
 // "+CPIN: SIM PIN" -> (0, "SIM PIN"); "+CME ERROR: SIM not inserted" -> (1, "SIM failure").
 // A "+CPIN: PH-..." answer also records the lock kind for the network unlock.
 std::int32_t orv_quorl_mdm_get_pin_status(const unsigned char* /*payload*/) {
-    MDM_LOG_INFO("enter orv_quorl_mdm_get_pin_status fun\n");
+    MDM_LOG(kLogInfo, "enter orv_quorl_mdm_get_pin_status fun\n");
     AtExchange ex;
     if (ex.run("AT+CPIN?") != AtOutcome::Answer) {
         return -1;
     }
     const std::string_view line = ex.first_line_view();
     if (line == "ERROR") {
-        MDM_LOG_ERR("(char*)mdm_res.aucDataBuf is ERROR\n");
+        MDM_LOG(kLogErr, "(char*)mdm_res.aucDataBuf is ERROR\n");
         return -1;
     }
 
@@ -70,7 +70,7 @@ std::int32_t orv_quorl_mdm_get_pin_status(const unsigned char* /*payload*/) {
     if (state) {
         char resPara[kStateTextSize] = {};
         copy_text_cut(resPara, *state);
-        MDM_LOG_INFO("resPara is %s\n", resPara);
+        MDM_LOG(kLogInfo, "resPara is %s\n", resPara);
         orv_mc_state_mdm_return_pin_status(kind, resPara);
     }
     orv_quorl_mdm_refresh_pin_puk_numbers();

@@ -3,6 +3,9 @@
 #include <array>
 #include <cstddef>
 
+#include "core/answer.h"
+#include "core/lookup.h"
+
 namespace orv::text {
 
 namespace {
@@ -10,10 +13,7 @@ namespace {
 // One code of the GSM 7-bit default alphabet (3GPP TS 23.038) that is not its own 8-bit code,
 // with the ISO 8859-1 code of its character. The ten Greek capitals, which ISO 8859-1 lacks,
 // carry private codes: their GSM code plus 0x80. The escape 0x1B has no value of its own.
-struct GsmRow {
-    unsigned char gsm;
-    unsigned char bit8;
-};
+using GsmRow = Row<unsigned char, unsigned char>;
 
 constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kAtCarrier = 0xE6;  // '@' (GSM code 0) inside a zero-terminated text
@@ -78,10 +78,7 @@ constexpr std::array<GsmRow, 8> kGsmEscapeTable = {{
 }};
 
 // The private Greek codes as UCS-2 hexadecimal text.
-struct GreekRow {
-    unsigned char bit8;
-    const char* ucs2;
-};
+using GreekRow = Row<unsigned char, const char*>;
 
 constexpr std::array<GreekRow, 10> kGreekUcs2Table = {{
     {0x90, "0394"},
@@ -98,32 +95,13 @@ constexpr std::array<GreekRow, 10> kGreekUcs2Table = {{
 
 constexpr bool gsm_table_in_order() {
     for (std::size_t i = 1; i < kGsmDefaultTable.size(); ++i) {
-        if (kGsmDefaultTable[i - 1].gsm >= kGsmDefaultTable[i].gsm) {
+        if (kGsmDefaultTable[i - 1].key >= kGsmDefaultTable[i].key) {
             return false;
         }
     }
     return true;
 }
 static_assert(gsm_table_in_order(), "GSM rows in code order, each code once");
-
-template <std::size_t N>
-constexpr const GsmRow* find_row(const std::array<GsmRow, N>& table, unsigned char code) {
-    for (const GsmRow& row : table) {
-        if (row.gsm == code) {
-            return &row;
-        }
-    }
-    return nullptr;
-}
-
-const char* greek_ucs2(unsigned char bit8) {
-    for (const GreekRow& row : kGreekUcs2Table) {
-        if (row.bit8 == bit8) {
-            return row.ucs2;
-        }
-    }
-    return nullptr;
-}
 
 // Two upper-case hexadecimal digits of `byte` at `at`, terminated; returns the terminator.
 char* put_hex_byte(unsigned char byte, char* at) {
@@ -201,14 +179,7 @@ void orv_hex_to_sim_bytes(unsigned char* dest, const char* src, unsigned length)
     }
     for (unsigned i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(src[i]);
-        int value = -1;
-        if (c >= '0' && c <= '9') {
-            value = c - 48;
-        } else if (c >= 'a' && c <= 'f') {
-            value = c - 87;
-        } else if (c >= 'A' && c <= 'F') {
-            value = c - 55;
-        }
+        const int value = core::hex_digit_value(static_cast<char>(c));
         if (value < 0) {
             continue;  // no value: the byte is left as it is, the position still counts
         }
@@ -282,12 +253,10 @@ void orv_gsm7_char_to_bit8(const unsigned char** src, unsigned char* dest) {
             *dest = 0;  // escape at the end of the text: *src rests on the terminator
             return;
         }
-        const GsmRow* row = find_row(kGsmEscapeTable, next);
-        *dest = row != nullptr ? row->bit8 : kSpace;
+        *dest = lookup(kGsmEscapeTable, next).value_or(kSpace);
         return;
     }
-    const GsmRow* row = find_row(kGsmDefaultTable, c);
-    *dest = row != nullptr ? row->bit8 : c;  // c = 0 gives 0
+    *dest = lookup(kGsmDefaultTable, c).value_or(c);  // c = 0 gives 0
 }
 
 char* orv_gsm7_to_ucs2(const unsigned char* src, orv_charset_kind src_kind, char* dest,
@@ -318,9 +287,9 @@ char* orv_gsm7_to_ucs2(const unsigned char* src, orv_charset_kind src_kind, char
             break;  // an escape as the last byte ends the text without a character
         }
         ++p;
-        if (const char* greek = greek_ucs2(value); greek != nullptr) {
+        if (const auto greek = lookup(kGreekUcs2Table, value)) {
             for (int k = 0; k < 4; ++k) {
-                *at++ = greek[k];
+                *at++ = (*greek)[k];
             }
         } else {
             *at++ = '0';
