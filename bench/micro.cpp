@@ -95,10 +95,8 @@ void BM_CpinStateLookup(benchmark::State& state) {
     // The last row of the table: the longest walk.
     const std::string_view line = "+CPIN: PH-FSIM PUK";
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            orv::lookup(orv::sim_security::cpin_state_table, line));
-        benchmark::DoNotOptimize(
-            orv::lookup(orv::sim_security::lock_type_table, line));
+        benchmark::DoNotOptimize(orv::lookup(orv::sim_security::cpin_state_table, line));
+        benchmark::DoNotOptimize(orv::lookup(orv::sim_security::lock_type_table, line));
     }
 }
 BENCHMARK(BM_CpinStateLookup);
