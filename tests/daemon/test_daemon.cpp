@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "daemon/daemon.h"
@@ -25,20 +27,80 @@ class DaemonTest : public ::testing::Test {
     void SetUp() override { fake::reset(); }
 };
 
-TEST(MessageTables, NamesAndRowsFollowTheIdentifiers) {
-    for (std::size_t id = 0; id < msg::kMsgCount; ++id) {
-        EXPECT_EQ(mdm_msg_handler_table[id].id, id);
+TEST(MessageTables, NamesFollowTheIdentifiers) {
+    for (std::uint32_t id = 0; id < msg::kMsgCount; ++id) {
         EXPECT_EQ(msg::msg_id_by_name(msg::mdm_msg_name_table[id]), id);
     }
-    EXPECT_EQ(msg::msg_name(32), "ORV_MDM_MAX_MSG");
-    EXPECT_EQ(msg::msg_name(33), msg::kUnknownMsgName);
+    EXPECT_EQ(msg::msg_name(msg::kMsgCount), msg::kUnknownMsgName);
     EXPECT_EQ(msg::msg_name(0xFFFFFFFFu), msg::kUnknownMsgName);
-    EXPECT_EQ(msg::msg_id_by_name("get_imei"), 7u);
-    EXPECT_EQ(msg::msg_id_by_name("GET_ICCID"), 27u);
+    EXPECT_EQ(msg::msg_id_by_name("get_imei"), msg::ORV_MDM_GET_IMEI);
     EXPECT_EQ(msg::msg_id_by_name("ORV_MDM_NOPE"), std::nullopt);
-    // Rows without a handler of their own: the nine identifiers that have none.
-    for (std::uint32_t id = 18; id <= 26; ++id) {
+}
+
+// Every identifier reaches its own handler: a step only that handler takes shows which (identifiers
+// 2 and 11 share the PIN status handler). An identifier without a handler, or an inert one, logs
+// nothing beyond the dispatcher's two lines. The radio mode is the payload's first word, read
+// as signed: 1 radio off, 0 on, any other nothing.
+TEST_F(DaemonTest, EachIdentifierReachesItsHandler) {
+    using namespace msg;
+    const struct {
+        std::uint32_t id, word;  // word: the payload's first
+        const char* step;        // a timeline entry only its handler makes; "": nothing
+    } rows[] = {
+        {ORV_MDM_TEST_RPC_MSG, 0, "AT AT+CMEE=2"},
+        {ORV_MDM_SIM_STATE_MSG, 0, "AT AT+CPIN?\r\n"},
+        {ORV_MDM_GET_PIN_STATUS, 0, "AT AT+CPIN?"},
+        {ORV_MDM_VERIFY_PIN, 0, ""},
+        {ORV_MDM_CHANGE_PIN, 0, R"(AT AT+CPWD="SC","","")"},
+        {ORV_MDM_PIN_MODE, 0, R"(AT AT+CLCK="SC",0,"")"},
+        {ORV_MDM_PIN_PUK_TIMES, 0, "AT AT+EPINC"},
+        {ORV_MDM_GET_IMEI, 0, "AT AT+CGSN"},
+        {ORV_MDM_GET_PCB, 0, "WRITE hardware_version=P"},
+        {ORV_MDM_GET_OVN, 0, "WRITE wa_inner_version="},
+        {ORV_MDM_GET_BATT_INFO, 0, "PWM open"},
+        {ORV_MDM_GET_OSEC, 0, "AT AT+CPIN?"},
+        {ORV_MDM_NET_UNLOCK_TIMES, 0, "AT AT+ESMLCK?"},
+        {ORV_MDM_NET_UNLOCK, 0, R"(AT AT+CPIN="")"},
+        {ORV_MDM_GET_SIM_SPN, 0, "AT AT+CRSM=176,28486,0,0,17"},
+        {ORV_MDM_SLEEP_WAKEUP, 1, ""},
+        {ORV_MDM_GET_MODEM_MODE, 1, ""},
+        {ORV_MDM_SET_MODEM_MODE, 1, "AT AT+CFUN=0"},
+        {ORV_MDM_SET_MODEM_MODE, 0, "AT AT+CFUN=1"},
+        {ORV_MDM_SET_MODEM_MODE, 2, ""},
+        {ORV_MDM_SET_MODEM_MODE, 0x100, ""},
+        {ORV_MDM_SET_MODEM_MODE, 0xFFFFFFFF, ""},
+        {ORV_MDM_GET_ICCID, 0, "AT AT+CRSM=176,12258,0,0,10"},
+        {ORV_MDM_GET_IMSI, 0, "AT AT+CIMI"},
+        {ORV_MDM_GET_MSISDN, 0, "AT AT+CNUM"},
+        {ORV_MDM_CLEAR_WISPR_PWD, 1, ""},
+        {ORV_MDM_APN_GET_SIM_INFO, 0, "AT AT+CRSM=176,28589,0,0,4"},
+        {ORV_MDM_MAX_MSG, 0, R"(AT AT+CRSM=176,28418,0,0,1,,"7F43")"},
+    };
+    for (std::uint32_t id = ORV_MDM_GET_MEID_and_ESN; id <= ORV_MDM_SPRINT_MODEM_LOCK_PROC_MSG;
+         ++id) {
         EXPECT_EQ(mdm_msg_handler_table[id].handler, nullptr) << id;
+    }
+    for (const auto& r : rows) {
+        fake::reset();
+        fake().answers = {fake::info_ok("+CPIN: SIM PIN")};
+        fake().cfg_items[2000] = std::string(64, '\0') + "P" + std::string(287, '\0');
+        std::array<unsigned char, msg::kRecvBufferSize> buf{};
+        msg::store_u32(buf.data(), r.id);
+        msg::store_u32(buf.data() + msg::kIdSize, r.word);
+        EXPECT_EQ(orv_quorl_mdm_dispatch_msg(buf.data()), 0);
+        Lines seen = fake().timeline;
+        std::erase(seen, "SLEEP 7");  // the battery's first query waits
+        const std::string label = std::to_string(r.id) + " " + std::to_string(r.word);
+        if (*r.step == '\0') {
+            EXPECT_EQ(seen, Lines{}) << label;
+        } else {
+            EXPECT_NE(std::find(seen.begin(), seen.end(), r.step), seen.end()) << label;
+        }
+        if (*r.step == '\0' && r.id != ORV_MDM_SET_MODEM_MODE && r.id != ORV_MDM_VERIFY_PIN) {
+            EXPECT_EQ(fake().log_texts(), (Lines{"6 MODEM: msg_id=" + std::to_string(r.id) + "\n",
+                                                 "6 MODEM: num=33\n"}))
+                << label;
+        }
     }
 }
 

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "daemon/dispatch.h"
 #include "device/device.h"
 #include "platform/orv_pwm.h"
 #include "tests/fake/fake_platform.h"
@@ -91,55 +90,6 @@ TEST(DeviceRequests, LinkTestAndImei) {
     kLink(nullptr);
     EXPECT_EQ(fake().waits, (std::vector<int>{10000, 0, 0}));
     EXPECT_EQ(fake().echoes.size(), 3u);
-}
-
-// Each identifier of this subsystem reaches its handler through the dispatch table; the inert
-// ones (15, 16, 30) do nothing beyond the dispatcher's own two lines. The radio mode (17) is the
-// payload's first word, loaded whole and read as signed: 1 radio off, 0 on, others nothing.
-TEST(DeviceDispatch, IdentifiersReachTheirHandlers) {
-    const struct {
-        std::uint32_t id, word;  // word: the payload's first
-        std::string timeline;    // of the routed handlers (0 to 10) the first entry only
-        const char* log;         // a line that must be logged; null: only the dispatcher's lines
-    } cases[] = {
-        {0, 0, "AT AT+CMEE=2", ""},
-        {7, 0, "AT AT+CGSN", ""},
-        {8, 0, "WRITE hardware_version=P", ""},
-        {9, 0, "WRITE wa_inner_version=", ""},
-        {10, 0, "PWM open", ""},
-        {15, 1, "", nullptr},
-        {16, 1, "", nullptr},
-        {30, 1, "", nullptr},
-        {17, 1, "AT AT+CFUN=0", "6 mode is 1\n"},
-        {17, 0, "AT AT+CFUN=1", "6 mode is 0\n"},
-        {17, 2, "", "6 mode is 2\n"},
-        {17, 0x100, "", "6 mode is 256\n"},
-        {17, 0xFFFFFFFF, "", "6 mode is -1\n"},
-    };
-    for (const auto& c : cases) {
-        fake::reset();
-        script("ERROR");  // the radio's answer is only logged
-        fake().cfg_items[2000] = std::string(64, '\0') + "P" + std::string(287, '\0');
-        fake().pwm_opens = false;
-        std::array<unsigned char, msg::kRecvBufferSize> buf{};
-        msg::store_u32(buf.data(), c.id);
-        msg::store_u32(buf.data() + msg::kIdSize, c.word);
-        daemon::orv_quorl_mdm_dispatch_msg(buf.data());
-        Lines seen = fake().timeline;
-        std::erase(seen, "SLEEP 7");
-        const std::string label = std::to_string(c.id) + " " + std::to_string(c.word);
-        seen.resize(c.id <= 10 ? std::min<std::size_t>(seen.size(), 1) : seen.size());
-        EXPECT_EQ(seen, lines(c.timeline)) << label;
-        const std::string own = "6 MODEM: msg_id=" + std::to_string(c.id) + "\n|6 MODEM: num=33\n";
-        if (c.log == nullptr) {
-            EXPECT_EQ(fake().log_texts(), lines(own)) << label;
-        }
-        expect_logged(c.log != nullptr ? c.log : "", label);
-        if (c.id == 17 && !seen.empty()) {  // not echoed, the usual wait
-            EXPECT_TRUE(fake().echoes.empty()) << label;
-            EXPECT_EQ(fake().waits, std::vector<int>{10000}) << label;
-        }
-    }
 }
 
 // Driver readings; the `failing` request is left out, so that it fails like a failing ioctl.

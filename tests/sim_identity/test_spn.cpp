@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "daemon/dispatch.h"
 #include "sim_identity/spn.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/story.h"
@@ -70,15 +69,6 @@ TEST(ServiceProviderName, PublishesNameAndFlags) {
         EXPECT_EQ(fake().log_texts().front(), "6 enter orv_quorl_mdm_get_spn fun\n") << c.name;
         fake::expect_logged(c.logs, c.name);
     }
-}
-
-TEST(ServiceProviderName, ServedAsRequest14) {
-    fake::reset();
-    fake().answers = {spn("014142")};
-    const unsigned char message[8] = {14, 0, 0, 0};
-    orv::daemon::orv_quorl_mdm_dispatch_msg(message);
-    EXPECT_EQ(fake().timeline, timeline("00410042", "10"));
-    EXPECT_EQ(fake().echoes.size(), 1u);
 }
 
 }  // namespace
