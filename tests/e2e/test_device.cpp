@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 #include "wire/mdm_msg.h"
 
 namespace orv::e2e {

@@ -19,7 +19,7 @@
 #include <random>
 #include <thread>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 namespace orv::e2e {
 namespace {

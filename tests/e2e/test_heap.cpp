@@ -9,7 +9,7 @@
 #include <map>
 #include <random>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 namespace orv::e2e {
 namespace {

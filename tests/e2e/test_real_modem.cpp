@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 #include "wire/mdm_msg.h"
 
 namespace orv::e2e {

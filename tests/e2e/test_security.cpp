@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 namespace orv::e2e {
 namespace {

@@ -3,7 +3,7 @@
 // (no detection), and the controller's APN record.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 namespace orv::e2e {
 namespace {

@@ -3,7 +3,7 @@
 // Codes that would break their command are test_security.cpp's.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 namespace orv::e2e {
 namespace {

@@ -3,7 +3,7 @@
 // any content are the flood test's (test_faults.cpp).
 #include <gtest/gtest.h>
 
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 namespace orv::e2e {
 namespace {

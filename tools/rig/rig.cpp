@@ -1,4 +1,4 @@
-#include "tests/e2e/harness.h"
+#include "tools/rig/rig.h"
 
 #include "tools/client/orv_client.h"
 
@@ -151,6 +151,7 @@ Rig::Rig() {
 Rig::~Rig() {
     stop(daemon_pid_);
     stop(modem_pid_);
+    sqlite3_close(kept_db_);
     if (mc_fd_ >= 0) {
         close(mc_fd_);
     }
@@ -243,7 +244,9 @@ void Rig::start_daemon(const std::vector<std::string>& env) {
     daemon_pid_ = spawn({bin_path(daemon_binary_)}, full, path("daemon.out"), child_setup_,
                         unprivileged_, stdout_fd_);
     // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.
-    if (!wait_for([&] { return accepts(path("run/orv_mdm_path")) || !daemon_running(); }, 10s) ||
+    // Asked often, so that the time this call takes is the daemon's start-up time.
+    if (!wait_for([&] { return accepts(path("run/orv_mdm_path")) || !daemon_running(); }, 10s,
+                  200us) ||
         !daemon_running()) {
         throw std::runtime_error("the daemon did not create its socket");
     }
@@ -267,12 +270,17 @@ void Rig::kill_daemon(int sig) {
 }
 
 long Rig::daemon_rss_kib() const {
-    if (daemon_pid_ <= 0) {
+    return proc_field(daemon_pid_, "status", "VmRSS");
+}
+
+long proc_field(pid_t pid, const std::string& file, const std::string& key) {
+    if (pid <= 0) {
         return -1;
     }
-    for (const std::string& line : read_lines("/proc/" + std::to_string(daemon_pid_) + "/status")) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::atol(line.c_str() + 6);
+    for (const std::string& line : read_lines("/proc/" + std::to_string(pid) + "/" + file)) {
+        if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
+            line[key.size()] == ':') {
+            return std::atol(line.c_str() + key.size() + 1);
         }
     }
     return -1;
@@ -304,17 +312,30 @@ void Rig::modem_ctl(const std::vector<std::string>& words) {
         throw std::runtime_error("modem control command failed: " + words.front());
     }
 }
+void Rig::keep_store_open() {
+    if (sqlite3_open_v2(path("nvram.db").c_str(), &kept_db_, SQLITE_OPEN_READWRITE, nullptr) !=
+        SQLITE_OK) {
+        throw std::runtime_error("cannot open the store");
+    }
+    sqlite3_busy_timeout(kept_db_, 5000);
+    sqlite3_exec(kept_db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+}
+
 // Runs one statement on the store with `name` (and `value`) bound; returns the first row's value.
 std::optional<std::string> Rig::sql(const char* statement, const std::string& name,
                                     const std::string* value, bool write) {
-    sqlite3* db = nullptr;
+    sqlite3* db = kept_db_;
+    const bool fresh = db == nullptr;
+    if (fresh && (sqlite3_open_v2(path("nvram.db").c_str(), &db,
+                                  write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
+                                  nullptr) != SQLITE_OK ||
+                  sqlite3_busy_timeout(db, 2000) != SQLITE_OK)) {
+        sqlite3_close(db);
+        return std::nullopt;
+    }
     sqlite3_stmt* st = nullptr;
     std::optional<std::string> row;
-    if (sqlite3_open_v2(path("nvram.db").c_str(), &db,
-                        write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
-                        nullptr) == SQLITE_OK &&
-        sqlite3_busy_timeout(db, 2000) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, statement, -1, &st, nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, statement, -1, &st, nullptr) == SQLITE_OK) {
         sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
         if (value != nullptr) {
             sqlite3_bind_blob(st, 2, value->data(), static_cast<int>(value->size()),
@@ -327,7 +348,9 @@ std::optional<std::string> Rig::sql(const char* statement, const std::string& na
         }
     }
     sqlite3_finalize(st);
-    sqlite3_close(db);
+    if (fresh) {
+        sqlite3_close(db);
+    }
     return row;
 }
 
@@ -351,7 +374,7 @@ int Rig::send_tool(const std::vector<std::string>& args) {
 }
 
 bool Rig::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout,
-                   std::chrono::milliseconds every) {
+                   std::chrono::microseconds every) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!pred()) {
         if (std::chrono::steady_clock::now() > deadline) {

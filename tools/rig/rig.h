@@ -1,7 +1,7 @@
-// End-to-end harness: runs the real daemon against the real virtual modem on a pty, in a
-// temporary run folder, and looks at what a user would: the store through a second SQLite
-// connection, the controller notifications on a real socket, the log file and the commands the
-// modem received.
+// End-to-end rig of the e2e tests and the load benchmark: runs the real daemon (or another program
+// in its place) against the real virtual modem on a pty or TCP, in a temporary run folder, and
+// looks at what a user would: the store through a second SQLite connection, the controller
+// notifications on a real socket, the log file and the commands the modem received.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+struct sqlite3;
 
 namespace orv::e2e {
 
@@ -44,10 +46,10 @@ class Rig {
     // What the daemon is given as ORV_MODEM: the pty link or "tcp:127.0.0.1:PORT".
     std::string modem_address() const;
 
-    // Runs `fn` in the daemon's and the modem's processes just before they exec (limits,
-    // signal dispositions). Set before starting them.
     // The daemon's executable in the build folder ("orv_mdm" unless changed).
     void set_daemon_binary(const std::string& name) { daemon_binary_ = name; }
+    // Runs `fn` in the daemon's and the modem's processes just before they exec (limits,
+    // signal dispositions). Set before starting them.
     void set_child_setup(std::function<void()> fn) { child_setup_ = std::move(fn); }
     // When the tests run as root: hands the rig's folder to an unprivileged user and runs the
     // daemon and the modem as that user, so that file modes bind them as they bind a daemon in
@@ -80,6 +82,10 @@ class Rig {
     // One control command to the virtual modem, word by word; throws when it fails.
     void modem_ctl(const std::vector<std::string>& words);
 
+    // From now on store(), set() and unset() go through one kept connection that writes without
+    // waiting for the disk (for measurements: a fresh connection per call costs more than a
+    // request). Not for a test that replaces or damages the store file.
+    void keep_store_open();
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);
     // Removes or sets a store entry, as another process may.
@@ -87,7 +93,7 @@ class Rig {
     void set(const std::string& name, const std::string& value);
     // Waits until `pred` holds (asked every `every`) or `timeout` passes; returns whether it held.
     bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s,
-                  std::chrono::milliseconds every = 5ms);
+                  std::chrono::microseconds every = 5ms);
     bool wait_store(const std::string& name, const std::string& value,
                     std::chrono::milliseconds timeout = 10s);
 
@@ -118,9 +124,13 @@ class Rig {
     pid_t daemon_pid_ = -1;
     int mc_fd_ = -1;
     std::vector<std::string> received_;
+    sqlite3* kept_db_ = nullptr;
 };
 
 std::string bin_path(const std::string& name);
+// The number after "KEY:" in /proc/PID/FILE ("VmRSS" in "status", "Pss" in "smaps_rollup",
+// "write_bytes" in "io"); -1 when there is none.
+long proc_field(pid_t pid, const std::string& file, const std::string& key);
 // The user and group that run_unprivileged() hands the rig to.
 inline constexpr unsigned kUnprivilegedId = 65534;
 std::string le32(std::uint32_t v);
