@@ -2,6 +2,7 @@
 
 #include "core/at_exchange.h"
 #include "tests/fake/fake_platform.h"
+#include "tests/fake/story.h"
 
 namespace orv::core {
 namespace {
@@ -45,107 +46,59 @@ TEST_F(AtExchangeTest, CutsAnswerIntoResultAndFirstLine) {
     }
 }
 
-TEST_F(AtExchangeTest, LongAnswersAreCutToTheTextBuffers) {
+// Texts longer than their buffers are cut, the record always terminated; a later exchange
+// without an answer leaves no text of the earlier one.
+TEST_F(AtExchangeTest, LongAnswersAreCutAndTextsCleared) {
     const std::string line(600, 'x');
-    fake().answers = {"\r\n" + line + "\r\nOK\r\n"};
+    fake().answers = {"\r\n" + line + "\r\nOK\r\n", std::string(ORV_AT_DATA_SIZE + 100, 'y'), ""};
     AtExchange ex;
     ASSERT_EQ(ex.run("AT+CGSN"), AtOutcome::Answer);
     EXPECT_EQ(std::string(ex.result()), line.substr(0, kResultSize - 1));
     EXPECT_EQ(std::string(ex.first_line()), line.substr(0, kResultSize - 1));
-}
-
-TEST_F(AtExchangeTest, AnswerLargerThanTheRecordIsTerminated) {
-    fake().answers = {std::string(ORV_AT_DATA_SIZE + 100, 'y')};
-    AtExchange ex;
     ASSERT_EQ(ex.run("AT"), AtOutcome::Answer);
     EXPECT_EQ(ex.answer_view().size(), std::size_t{ORV_AT_DATA_SIZE - 1});
-}
-
-TEST_F(AtExchangeTest, DerivedTextsAreClearedBetweenExchanges) {
-    fake().answers = {"\r\n+CPIN: SIM PIN\r\n\r\nOK\r\n", ""};
-    AtExchange ex;
-    ex.run("AT+CPIN?");
     EXPECT_EQ(ex.run("AT+CPIN?"), AtOutcome::Empty);
     EXPECT_STREQ(ex.first_line(), "");
     EXPECT_STREQ(ex.result(), "");
 }
 
-struct OutcomeCase {
-    const char* name;
-    std::vector<std::string> answers;
-    AtOptions options;
-    AtOutcome outcome;
-    Lines timeline;
-    Lines logs_expected;  // lines that must appear among the logs
-};
-
+// TIMEOUT ends an exchange, or gets one more try after 3 s, or is judged like any answer; an
+// empty answer ends it, logged at the chosen level.
 TEST_F(AtExchangeTest, TimeoutEmptyAndRetry) {
     const AtOptions ends{};
     const AtOptions retry{.timeout = TimeoutTest::RetryOnce};
     const AtOptions skipped{.wait = 0, .timeout = TimeoutTest::Skipped};
     const AtOptions info_empty{.empty_log = LogAt::Info};
-    const OutcomeCase cases[] = {
-        {"timeout ends",
-         {"TIMEOUT"},
-         ends,
-         AtOutcome::Timeout,
-         {"AT AT+X"},
-         {"0 (char*)mdm_res.aucDataBuf is TIMEOUT \n"}},
-        {"empty ends",
-         {""},
-         ends,
-         AtOutcome::Empty,
-         {"AT AT+X"},
-         {"0 (char*)mdm_res.aucDataBuf is NULL\n"}},
-        {"empty at information level",
-         {""},
-         info_empty,
-         AtOutcome::Empty,
-         {"AT AT+X"},
-         {"6 (char*)mdm_res.aucDataBuf is NULL\n"}},
-        {"retry then answer",
-         {"TIMEOUT", fake::final_line("OK")},
-         retry,
-         AtOutcome::Answer,
-         {"AT AT+X", "SLEEP 3", "AT AT+X"},
-         {"0 (char*)mdm_res.aucDataBuf is TIMEOUT \n"}},
-        {"retry twice timed out",
-         {"TIMEOUT", "TIMEOUT"},
-         retry,
-         AtOutcome::Timeout,
-         {"AT AT+X", "SLEEP 3", "AT AT+X"},
-         {"0 (char*)mdm_res.aucDataBuf is TIMEOUT \n"}},
-        {"retry then empty",
-         {"TIMEOUT", ""},
-         retry,
-         AtOutcome::Empty,
-         {"AT AT+X", "SLEEP 3", "AT AT+X"},
-         {"0 (char*)mdm_res.aucDataBuf is NULL\n"}},
-        {"empty first answer is not retried", {""}, retry, AtOutcome::Empty, {"AT AT+X"}, {}},
-        {"skipped test judges TIMEOUT as an answer",
-         {"TIMEOUT"},
-         skipped,
-         AtOutcome::Answer,
-         {"AT AT+X"},
-         {"6 mdm_at_result_process is MEOUT \n"}},
-        {"TIMEOUT inside an answer is an answer",
-         {"\r\nTIMEOUT\r\nOK\r\n"},
-         ends,
-         AtOutcome::Answer,
-         {"AT AT+X"},
-         {"6 mdm_at_result_process is TIMEOUT \n"}},
+    const std::string timeout = "0 (char*)mdm_res.aucDataBuf is TIMEOUT \n";
+    const std::string null = "0 (char*)mdm_res.aucDataBuf is NULL\n";
+    const struct {
+        const char* answers;  // as fake::answers reads them
+        const AtOptions& options;
+        AtOutcome outcome;
+        bool retried;
+        std::string log;  // a line that must be logged
+    } rows[] = {
+        {"TIMEOUT", ends, AtOutcome::Timeout, false, timeout},
+        {"-", ends, AtOutcome::Empty, false, null},
+        {"-", info_empty, AtOutcome::Empty, false, "6 (char*)mdm_res.aucDataBuf is NULL\n"},
+        {"TIMEOUT|OK", retry, AtOutcome::Answer, true, timeout},
+        {"TIMEOUT|TIMEOUT", retry, AtOutcome::Timeout, true, timeout},
+        {"TIMEOUT|-", retry, AtOutcome::Empty, true, null},
+        {"-", retry, AtOutcome::Empty, false, null},
+        {"TIMEOUT", skipped, AtOutcome::Answer, false, "6 mdm_at_result_process is MEOUT \n"},
+        {"\r\nTIMEOUT\r\nOK\r\n", ends, AtOutcome::Answer, false,
+         "6 mdm_at_result_process is TIMEOUT \n"},
     };
-    for (const OutcomeCase& c : cases) {
+    for (const auto& r : rows) {
         fake::reset();
-        fake().answers.assign(c.answers.begin(), c.answers.end());
+        const std::vector<std::string> answers = fake::answers(r.answers);
+        fake().answers.assign(answers.begin(), answers.end());
         AtExchange ex;
-        EXPECT_EQ(ex.run("AT+X", c.options), c.outcome) << c.name;
-        EXPECT_EQ(fake().timeline, c.timeline) << c.name;
-        const Lines logs = fake().log_texts();
-        for (const std::string& want : c.logs_expected) {
-            EXPECT_NE(std::find(logs.begin(), logs.end(), want), logs.end())
-                << c.name << ": missing log " << want;
-        }
+        EXPECT_EQ(ex.run("AT+X", r.options), r.outcome) << r.answers;
+        const Lines once = {"AT AT+X"};
+        const Lines twice = {"AT AT+X", "SLEEP 3", "AT AT+X"};
+        EXPECT_EQ(fake().timeline, r.retried ? twice : once) << r.answers;
+        fake::expect_logged(r.log, r.answers);
     }
 }
 
