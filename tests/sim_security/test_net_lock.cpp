@@ -34,6 +34,8 @@ TEST(UnlockRetriesTimes, Outcomes) {
         {"group of 29", e + "(0,1,5,10,123456789012345678),(1,0,5,10)",
          q + "WRITE unlock_nck_time=5|" + low, ""},
         {"group too short for a state", e + "(0),(1),(2)", q + low, ""},
+        {"group of four, lock on", e + "(0,1,(1,0,5,10),(2,0,5,10)", q + low,
+         "0 +ESMLCK lock group without a readable count, unlock retries time kept\n"},
     };
     for (const Story& s : stories) {
         expect_story(s, [] { orv_quorl_mdm_get_unlock_retries_times(nullptr); });
@@ -60,6 +62,8 @@ TEST(NetUnlock, CodeEntryThenLockRemoval) {
          "6  mdm_ATcmd_buf is AT+CLCK=\"PU\",0,\"12345678\"\n",
          c, 2},
         {"SIM lock", "OK|OK", removal("PS", "0", c), "", c, 5},
+        {"corporate lock", "OK|OK", removal("PC", "0", c), "", c, 4},
+        {"no lock seen", "OK|OK", removal("PN", "0", c), "", c, 0},
         {"blocked kind", "OK|OK", removal("PN", "0", c), "", c, 43},
         {"removal ERROR", "OK|ERROR", removal("PN", "0", c), kErrorLog, c, 1},
         {"removal refused", "OK|+CME ERROR: 16", removal("PN", "1", c), "", c, 1},

@@ -32,6 +32,21 @@ TEST(PinStatus, AnswerToNotificationCountersAndLockKind) {
     }
 }
 
+// Every personalisation lock line gives its kind: 1 to 5 waiting for the key, 41 to 45 blocked.
+TEST(PinStatus, EveryLockLineGivesItsKind) {
+    const char* names[] = {"NET", "NETSUB", "SP", "CORP", "FSIM"};
+    for (int i = 0; i < 5; ++i) {
+        for (const bool puk : {false, true}) {
+            fake::reset();
+            mdm_lock_type = 0;
+            fake().answers = {
+                fake::info_ok(std::string("+CPIN: PH-") + names[i] + (puk ? " PUK" : " PIN"))};
+            orv_quorl_mdm_get_pin_status(nullptr);
+            EXPECT_EQ(mdm_lock_type, (puk ? 41 : 1) + i) << names[i] << puk;
+        }
+    }
+}
+
 // The raw query carries its own line end, echoes the answer and logs nothing but its entry line.
 TEST(UimState, QueriesAndPublishesNothing) {
     expect_story({"ready", "+CPIN: READY", "AT AT+CPIN?\r\n", ""},

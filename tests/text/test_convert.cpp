@@ -135,6 +135,7 @@ TEST(Convert, Converters) {
         {"GSM: cut", Fn::GsmUcs2, "ABC", GSM7, HEX, 9, "00410042"},
         {"GSM: byte above 0x7F", Fn::GsmUcs2, "A\x8E", GSM7, HEX, 40, nullptr},
         {"GSM: kind 8", Fn::GsmUcs2, "A", 8, HEX, 40, nullptr},
+        {"GSM: destination kind 7", Fn::GsmUcs2, "A", GSM7, 7, 40, "0041"},
         {"8-bit: (L-1)/4 bytes", Fn::Bit8Ucs2, "A\0\xFF\x42"s, BIT8, HEX, 13, "0041000000FF"},
         {"8-bit: kind 9", Fn::Bit8Ucs2, "A", 9, HEX, 13, nullptr},
     };
