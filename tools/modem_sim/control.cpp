@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -31,35 +30,21 @@ constexpr std::string_view kHelp =
     "  state\n"
     "  quit\n";
 
-std::optional<int> to_int(std::string_view s) {
-    int v = 0;
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || p != s.data() + s.size()) {
-        return std::nullopt;
+// A control command that cannot be done: its reply is "error: <what>".
+struct Refused {
+    std::string what;
+};
+
+void refuse_if(bool refused, const std::string& what) {
+    if (refused) {
+        throw Refused{what};
     }
-    return v;
-}
-
-// The reply to a command: "ok\n" (or the text asked for), or "error: <what>\n".
-ControlResult done(std::string text = "ok\n") {
-    return {.reply = std::move(text)};
-}
-
-ControlResult fail(const std::string& what) {
-    return {.reply = "error: " + what + "\n", .ok = false};
-}
-
-ControlResult done_unless(const std::string& error) {
-    return error.empty() ? done() : fail(error);
 }
 
 // The words after "script": <match> then actions (answer <text>, silent, hangup, delay <ms>,
 // report before|inside|after <line>) and an optional final count (a number, or "always").
-std::optional<ScriptRule> parse_script(const std::vector<std::string>& words, std::string& error) {
-    if (words.empty()) {
-        error = "script needs a command to match";
-        return std::nullopt;
-    }
+ScriptRule parse_script(const std::vector<std::string>& words) {
+    refuse_if(words.empty(), "script needs a command to match");
     ScriptRule r{.match = words[0], .prefix = words[0].ends_with('*')};
     if (r.prefix) {
         r.match.pop_back();
@@ -74,10 +59,7 @@ std::optional<ScriptRule> parse_script(const std::vector<std::string>& words, st
             (w == "silent" ? r.silent : r.hangup) = true;
         } else if (w == "delay" && !last) {
             const auto ms = to_int(words[++i]);
-            if (!ms || *ms < 0) {
-                error = "delay needs milliseconds";
-                return std::nullopt;
-            }
+            refuse_if(!ms || *ms < 0, "delay needs milliseconds");
             r.delay_ms = *ms;
         } else if (w == "report" && i + 2 < words.size()) {
             const std::string& where = words[++i];
@@ -85,38 +67,39 @@ std::optional<ScriptRule> parse_script(const std::vector<std::string>& words, st
                                  : where == "inside" ? &r.report_inside
                                  : where == "after"  ? &r.report_after
                                                      : nullptr;
-            if (field == nullptr) {
-                error = "report goes before, inside or after";
-                return std::nullopt;
-            }
+            refuse_if(field == nullptr, "report goes before, inside or after");
             *field = unescape(words[++i]);
-        } else if (last && w == "always") {
-            r.count = -1;
-            continue;
-        } else if (const auto n = to_int(w); last && n && *n > 0) {
-            r.count = *n;
+        } else if (const auto n = to_int(w); last && (w == "always" || (n && *n > 0))) {
+            r.count = w == "always" ? -1 : *n;
             continue;
         } else {
-            error = "unknown script word '" + w + "'";
-            return std::nullopt;
+            throw Refused{"unknown script word '" + w + "'"};
         }
         action = true;
     }
-    if (!action) {
-        error = "script needs answer, silent, hangup, delay or report";
-        return std::nullopt;
-    }
+    refuse_if(!action, "script needs answer, silent, hangup, delay or report");
     return r;
 }
 
-bool fill_unix_address(const std::string& path, sockaddr_un& addr) {
-    addr = {};
-    addr.sun_family = AF_UNIX;
+// A Unix stream socket at `path`: bound and listening (server), or connected to it; -1 with
+// errno set when it cannot be had.
+int unix_socket(const std::string& path, bool server) {
+    sockaddr_un addr{.sun_family = AF_UNIX, .sun_path = {}};
     if (path.size() >= sizeof addr.sun_path) {
-        return false;
+        errno = ENAMETOOLONG;
+        return -1;
     }
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    return true;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto* a = reinterpret_cast<const sockaddr*>(&addr);
+    if (fd >= 0 && (server ? ::bind(fd, a, sizeof addr) != 0 || ::listen(fd, 8) != 0
+                           : ::connect(fd, a, sizeof addr) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
 }
 
 bool write_all(int fd, std::string_view bytes) {
@@ -142,19 +125,15 @@ std::optional<std::vector<std::string>> tokenize(std::string_view line) {
             word = line.substr(i, end - i);
             i = end;
         } else {
-            for (++i;; ++i) {
-                if (i >= line.size()) {
-                    return std::nullopt;  // unterminated
-                }
-                if (line[i] == '"') {
-                    ++i;
-                    break;
-                }
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
                 if (line[i] == '\\' && i + 1 < line.size() &&
                     (line[i + 1] == '"' || line[i + 1] == '\\')) {
                     ++i;
                 }
                 word.push_back(line[i]);
+            }
+            if (i++ >= line.size()) {
+                return std::nullopt;  // unterminated
             }
         }
         words.push_back(std::move(word));
@@ -177,84 +156,63 @@ std::string quote_word(std::string_view word) {
     return out + "\"";
 }
 
-ControlResult run_control(ModemSim& sim, WireFormat& wire, std::string_view line) {
+ControlResult run_control(ModemSim& sim, WireFormat& wire, std::string_view line) try {
     const auto words = tokenize(line);
-    if (!words) {
-        return fail("unterminated quote");
-    }
-    if (words->empty()) {
-        return fail("empty command");
-    }
+    refuse_if(!words, "unterminated quote");
+    refuse_if(words->empty(), "empty command");
     const std::string& cmd = (*words)[0];
     const std::vector<std::string> args(words->begin() + 1, words->end());
     const std::string one = args.size() == 1 ? args[0] : std::string();  // the only argument
     const auto count = to_int(one);
+    ControlResult r;
     if (cmd == "script" && one == "clear") {
         sim.clear_rules();
-        return done();
-    }
-    if (cmd == "script") {
-        std::string error;
-        auto rule = parse_script(args, error);
-        if (rule) {
-            sim.add_rule(std::move(*rule));
-        }
-        return done_unless(error);
-    }
-    if ((cmd == "swap" || cmd == "insert") && args.size() == 1) {
-        return done_unless(sim.insert(one));
-    }
-    if (cmd == "lineend" && args.size() == 1) {
-        const auto end = line_end_named(one);
-        wire.end = end.value_or(wire.end);
-        return done_unless(end ? "" : "lineend takes crlf, cr or lf");
-    }
-    if (cmd == "noise" && args.size() == 1) {
-        const bool good = count && *count >= 0;
-        wire.nul_every = good ? *count : wire.nul_every;
-        return done_unless(good ? "" : "noise takes a byte count (0: off)");
-    }
-    if (cmd == "busy" && args.size() == 1) {
-        return done_unless(count && *count >= 0 ? sim.set_busy(*count) : "busy needs a count");
-    }
-    if (cmd == "urc" && !args.empty()) {
+    } else if (cmd == "script") {
+        sim.add_rule(parse_script(args));
+    } else if ((cmd == "swap" || cmd == "insert") && args.size() == 1) {
+        const std::string error = sim.insert(one);
+        refuse_if(!error.empty(), error);
+    } else if (cmd == "lineend" && args.size() == 1) {
+        refuse_if(!line_end_named(one), "lineend takes crlf, cr or lf");
+        wire.end = *line_end_named(one);
+    } else if (cmd == "noise" && args.size() == 1) {
+        refuse_if(!count || *count < 0, "noise takes a byte count (0: off)");
+        wire.nul_every = *count;
+    } else if (cmd == "busy" && args.size() == 1) {
+        refuse_if(!count || *count < 0, "busy needs a count");
+        const std::string error = sim.set_busy(*count);
+        refuse_if(!error.empty(), error);
+    } else if (cmd == "urc" && !args.empty()) {
         std::string text;
         for (const std::string& w : args) {
             text += (text.empty() ? "" : " ") + w;
         }
-        ControlResult r = done();
-        r.urcs.push_back(unescape(text));
-        return r;
-    }
-    if (cmd == "state" && args.empty()) {
-        return done(sim.state_text() + "line_end: " + std::string(line_end_name(wire.end)) +
-                    "\nnoise: " + std::to_string(wire.nul_every) +
-                    "\nscripts: " + std::to_string(sim.live_rules()) + "\n");
-    }
-    if ((cmd == "remove" || cmd == "hangup" || cmd == "quit") && args.empty()) {
+        r.urc = unescape(text);
+    } else if (cmd == "state" && args.empty()) {
+        r.reply = sim.state_text() +
+                  "line_end: " + std::string(kLineEndNames[static_cast<int>(wire.end)]) +
+                  "\nnoise: " + std::to_string(wire.nul_every) +
+                  "\nscripts: " + std::to_string(sim.live_rules()) + "\n";
+    } else if ((cmd == "remove" || cmd == "hangup" || cmd == "quit") && args.empty()) {
         if (cmd == "remove") {
             sim.remove();
         }
-        ControlResult r = done();
         r.hangup = cmd == "hangup";
         r.quit = cmd == "quit";
-        return r;
+    } else if (cmd == "help") {
+        r.reply = kHelp;
+    } else {
+        throw Refused{"unknown command '" + std::string(line) + "' (try help)"};
     }
-    if (cmd == "help") {
-        return done(std::string(kHelp));
-    }
-    return fail("unknown command '" + std::string(line) + "' (try help)");
+    return r;
+} catch (const Refused& e) {
+    return {.reply = "error: " + e.what + "\n"};
 }
 
 ControlServer::ControlServer(std::string path) : path_(std::move(path)) {
-    sockaddr_un addr{};
-    if (!fill_unix_address(path_, addr)) {
-        throw std::runtime_error("control socket path too long: " + path_);
-    }
     ::unlink(path_.c_str());
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        ::listen(fd_, 8) != 0) {
+    fd_ = unix_socket(path_, true);
+    if (fd_ < 0) {
         throw std::runtime_error("cannot listen on " + path_ + ": " + std::strerror(errno));
     }
 }
@@ -301,19 +259,10 @@ int control_client(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
         line += (i == 3 ? "" : " ") + quote_word(argv[i]);
     }
-    sockaddr_un addr{};
-    if (!fill_unix_address(argv[2], addr)) {
-        std::fputs("orv_modem_sim ctl: socket path too long\n", stderr);
-        return 2;
-    }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        std::fprintf(stderr, "orv_modem_sim ctl: cannot connect to %s: %s\n", argv[2],
+    const int fd = unix_socket(argv[2], false);
+    if (fd < 0 || !write_all(fd, line + "\n")) {
+        std::fprintf(stderr, "orv_modem_sim ctl: cannot reach %s: %s\n", argv[2],
                      std::strerror(errno));
-        return 2;
-    }
-    if (!write_all(fd, line + "\n")) {
-        std::fprintf(stderr, "orv_modem_sim ctl: write: %s\n", std::strerror(errno));
         return 2;
     }
     ::shutdown(fd, SHUT_WR);

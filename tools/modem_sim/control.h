@@ -23,11 +23,10 @@ std::string quote_word(std::string_view word);
 
 // What a control command asks of the line around the modem.
 struct ControlResult {
-    std::string reply;              // text sent back to the controller
-    bool ok = true;                 // false: reply starts with "error:"
-    bool hangup = false;            // drop the line now
-    bool quit = false;              // end the program
-    std::vector<std::string> urcs;  // unsolicited lines to send now
+    std::string reply = "ok\n";      // text sent back to the controller; "error: ..." on failure
+    bool hangup = false;             // drop the line now
+    bool quit = false;               // end the program
+    std::optional<std::string> urc;  // an unsolicited line to send now
 };
 
 // Runs one control line on the modem and on how its bytes go on the wire.

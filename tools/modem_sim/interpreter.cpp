@@ -1,8 +1,6 @@
 #include "tools/modem_sim/interpreter.h"
 
 #include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <optional>
 #include <sstream>
 
@@ -23,13 +21,7 @@ constexpr Cme kIncorrectPassword{16, "incorrect password"};
 constexpr Cme kIncorrectParameters{50, "Incorrect parameters"};
 constexpr Cme kUnknown{100, "unknown"};
 constexpr Cme kPukBlocked{262, "SIM invalid - PUK blocked"};
-
-// Status words of a SIM read that went wrong.
-constexpr int kSwSecurity1 = 105, kSwSecurity2 = 130;      // 6982: security status not satisfied
-constexpr int kSwNotFound1 = 148, kSwNotFound2 = 4;        // 9404: file not found
-constexpr int kSwWrongOffset1 = 107, kSwWrongOffset2 = 0;  // 6B00: offset beyond the file
-constexpr int kSwWrongLength1 = 103, kSwWrongLength2 = 0;  // 6700: more bytes than the file has
-constexpr int kSwBadInstruction1 = 109, kSwBadInstruction2 = 0;  // 6D00
+constexpr Cme kPlainError{-1, ""};  // a malformed command: ERROR, whatever AT+CMEE says
 
 // Files the card lets anyone read; every other file needs the PIN first.
 constexpr std::string_view kFreeFiles[] = {kFileIccid, kFilePl, kFileSpn, kFileAd};
@@ -39,11 +31,6 @@ constexpr std::string_view kFreeFiles[] = {kFileIccid, kFilePl, kFileSpn, kFileA
 constexpr std::string_view kStateNames[] = {"absent",  "failure", "blocked", "READY",
                                             "SIM PIN", "SIM PUK", "PH PIN",  "PH PUK"};
 
-// A command the modem refuses: its error answer goes out instead of the handler's.
-struct Refusal {
-    std::string answer;
-};
-
 std::string ok() {
     return "\r\nOK\r\n";
 }
@@ -52,88 +39,57 @@ std::string info(std::string_view line) {
     return "\r\n" + std::string(line) + "\r\n";
 }
 
+// A command the modem refuses: the error goes up to the dispatcher, which answers it instead.
+[[noreturn]] void refuse(const Cme& e) {
+    throw e;
+}
+
+void refuse_if(bool refused, const Cme& e) {
+    if (refused) {
+        throw e;
+    }
+}
+
 // A condition the command must meet; a plain ERROR otherwise.
 void need(bool met) {
-    if (!met) {
-        throw Refusal{"\r\nERROR\r\n"};
-    }
+    refuse_if(!met, kPlainError);
 }
 
 Cme puk_required(std::size_t lock) {
     return {kPersoKindTable[lock].puk_required_code, kPersoKindTable[lock].puk_required};
 }
 
-std::string_view trim(std::string_view s) {
-    const std::size_t first = s.find_first_not_of(" \t");
-    return first == std::string_view::npos ? std::string_view{}
-                                           : s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
-std::optional<int> to_int(std::string_view s) {
-    int v = 0;
-    s = trim(s);
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (s.empty() || ec != std::errc() || p != s.data() + s.size()) {
-        return std::nullopt;
-    }
-    return v;
-}
-
-bool is_pin_text(std::string_view s, std::size_t lo, std::size_t hi) {
-    return s.size() >= lo && s.size() <= hi &&
+// A new PIN: 4 to 8 digits.
+bool is_pin_text(std::string_view s) {
+    return s.size() >= 4 && s.size() <= 8 &&
            std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-struct Arg {
-    std::string text;
-    bool quoted = false;
-};
-
-// Splits the parameters of a set command: comma-separated, blanks around plain ones dropped,
-// double-quoted texts unquoted (blanks before the quote and after it are allowed, nothing else).
-std::optional<std::vector<Arg>> split_args(std::string_view s) {
-    std::vector<Arg> out;
-    for (std::size_t i = 0;;) {
+// The parameters of a set command (AT+X=...), lo to hi of them, else an ERROR: comma-separated,
+// blanks around plain ones dropped, double-quoted texts unquoted (blanks before the quote and
+// after it are allowed, nothing else).
+std::vector<std::string> set_args(std::string_view tail, std::size_t lo, std::size_t hi) {
+    need(tail.starts_with('='));
+    const std::string_view s = tail.substr(1);
+    std::vector<std::string> out;
+    for (std::size_t i = 0, end = 0; end != std::string_view::npos; i = end + 1) {
         const std::size_t lead = s.find_first_not_of(" \t", i);
-        std::size_t end = 0;  // the comma that ends this parameter, or npos
         if (lead != std::string_view::npos && s[lead] == '"') {
             const std::size_t close = s.find('"', lead + 1);
-            end = close == std::string_view::npos ? close : s.find_first_not_of(' ', close + 1);
-            if (close == std::string_view::npos ||
-                (end != std::string_view::npos && s[end] != ',')) {
-                return std::nullopt;
-            }
-            out.push_back({std::string(s.substr(lead + 1, close - lead - 1)), true});
+            need(close != std::string_view::npos);
+            end = s.find_first_not_of(' ', close + 1);  // the comma that ends it, or npos
+            need(end == std::string_view::npos || s[end] == ',');
+            out.emplace_back(s.substr(lead + 1, close - lead - 1));
         } else {
             end = s.find(',', i);
             const std::string_view plain =
                 s.substr(i, end == std::string_view::npos ? end : end - i);
-            if (plain.find('"') != std::string_view::npos) {
-                return std::nullopt;
-            }
-            out.push_back({std::string(trim(plain))});
+            need(plain.find('"') == std::string_view::npos);
+            out.emplace_back(trim(plain));
         }
-        if (end == std::string_view::npos) {
-            return out;
-        }
-        i = end + 1;
     }
-}
-
-// The parameters of a set command (AT+X=...), lo to hi of them; anything else is an ERROR.
-std::vector<Arg> set_args(std::string_view tail, std::size_t lo, std::size_t hi) {
-    need(tail.starts_with('='));
-    const auto args = split_args(tail.substr(1));
-    need(args && args->size() >= lo && args->size() <= hi);
-    return *args;
+    need(out.size() >= lo && out.size() <= hi);
+    return out;
 }
 
 }  // namespace
@@ -214,24 +170,6 @@ std::string ModemSim::cpin_text() const {
     return std::string(kStateNames[static_cast<std::size_t>(s)]);
 }
 
-std::string ModemSim::cme(const Cme& e) const {
-    if (cmee_ == 0) {
-        return "\r\nERROR\r\n";
-    }
-    return "\r\n+CME ERROR: " + (cmee_ == 1 ? std::to_string(e.code) : std::string(e.text)) +
-           "\r\n";
-}
-
-void ModemSim::refuse(const Cme& e) const {
-    throw Refusal{cme(e)};
-}
-
-void ModemSim::refuse_if(bool refused, const Cme& e) const {
-    if (refused) {
-        refuse(e);
-    }
-}
-
 // Refuses a SIM command the card cannot serve now: no card, a broken card, a card still busy
 // starting up, a card whose PUK is used up, and (when the command needs it) a card that still
 // waits for its PIN or PUK.
@@ -261,7 +199,7 @@ void ModemSim::wrong_pin(Card& c) const {
 // Unblocking sets the new PIN, refills both counters and switches the PIN lock on; a wrong PUK
 // costs one attempt, and the last one blocks the card for good.
 std::string ModemSim::unblock(Card& c, const std::string& puk, const std::string& new_pin) const {
-    refuse_if(!is_pin_text(new_pin, 4, 8), kIncorrectParameters);
+    refuse_if(!is_pin_text(new_pin), kIncorrectParameters);
     if (puk != c.profile.puk) {
         c.profile.puk_attempts = std::max(0, c.profile.puk_attempts - 1);
         c.puk_blocked = c.profile.puk_attempts == 0;
@@ -339,8 +277,12 @@ std::string ModemSim::dispatch(std::string_view line) {
         if (rest.front() == '+' && command == name) {
             try {
                 return tail == "=?" ? ok() : (this->*handler)(tail);
-            } catch (const Refusal& r) {
-                return r.answer;
+            } catch (const Cme& e) {
+                return e.code < 0 || cmee_ == 0
+                           ? "\r\nERROR\r\n"
+                           : "\r\n+CME ERROR: " +
+                                 (cmee_ == 1 ? std::to_string(e.code) : std::string(e.text)) +
+                                 "\r\n";
             }
         }
     }
@@ -352,15 +294,15 @@ std::string ModemSim::cmd_cpin(std::string_view tail) {
         gate(false);
         return info("+CPIN: " + cpin_text()) + ok();
     }
-    const std::vector<Arg> args = set_args(tail, 1, 2);
+    const std::vector<std::string> args = set_args(tail, 1, 2);
     gate(false);
     Card& c = *card();
-    const std::string& code = args[0].text;
+    const std::string& code = args[0];
     const SimState s = sim_state();
     switch (s) {
         case SimState::Pin:
             if (args.size() == 2) {
-                return unblock(c, code, args[1].text);
+                return unblock(c, code, args[1]);
             }
             if (code != c.profile.pin) {
                 wrong_pin(c);
@@ -370,7 +312,7 @@ std::string ModemSim::cmd_cpin(std::string_view tail) {
             return ok();
         case SimState::Puk:
             refuse_if(args.size() != 2, kSimPukRequired);
-            return unblock(c, code, args[1].text);
+            return unblock(c, code, args[1]);
         case SimState::PersoPin:
         case SimState::PersoPuk: {
             // The control key while attempts are left (the last wrong one turns the lock into
@@ -407,25 +349,25 @@ std::string ModemSim::cmd_epinc(std::string_view tail) {
 }
 
 std::string ModemSim::cmd_cpwd(std::string_view tail) {
-    const std::vector<Arg> args = set_args(tail, 3, 3);
-    refuse_if(upper(args[0].text) != "SC", kNotSupported);
+    const std::vector<std::string> args = set_args(tail, 3, 3);
+    refuse_if(upper(args[0]) != "SC", kNotSupported);
     gate(true);
     Card& c = *card();
-    refuse_if(!is_pin_text(args[2].text, 4, 8), kIncorrectParameters);
-    if (args[1].text != c.profile.pin) {
+    refuse_if(!is_pin_text(args[2]), kIncorrectParameters);
+    if (args[1] != c.profile.pin) {
         wrong_pin(c);
     }
-    c.profile.pin = args[2].text;
+    c.profile.pin = args[2];
     c.profile.pin_attempts = c.profile.pin_max;
     return ok();
 }
 
 std::string ModemSim::cmd_clck(std::string_view tail) {
-    const std::vector<Arg> args = set_args(tail, 2, SIZE_MAX);
-    const std::string facility = upper(args[0].text);
-    const auto mode = to_int(args[1].text);
+    const std::vector<std::string> args = set_args(tail, 2, SIZE_MAX);
+    const std::string facility = upper(args[0]);
+    const auto mode = to_int(args[1]);
     need(mode && *mode >= 0 && *mode <= 2);
-    const std::string key = args.size() >= 3 ? args[2].text : std::string();
+    const std::string key = args.size() >= 3 ? args[2] : std::string();
 
     if (facility == "SC") {
         gate(*mode != 2);  // the lock's state is answered while the PIN waits, too
@@ -481,22 +423,23 @@ std::string ModemSim::cmd_esmlck(std::string_view tail) {
 }
 
 std::string ModemSim::cmd_crsm(std::string_view tail) {
-    const std::vector<Arg> args = set_args(tail, 2, SIZE_MAX);
+    const std::vector<std::string> args = set_args(tail, 2, SIZE_MAX);
     const auto arg_int = [&](std::size_t i) -> std::optional<int> {
-        return i >= args.size() || args[i].text.empty() ? 0 : to_int(args[i].text);
+        return i >= args.size() || args[i].empty() ? 0 : to_int(args[i]);
     };
     const auto command = arg_int(0), file_id = arg_int(1), p1 = arg_int(2), p2 = arg_int(3),
                p3 = arg_int(4);
     need(command && file_id && p1 && p2 && p3);
     gate(false, true);
+    // The status words alone, for a read that went wrong.
     const auto status = [](int sw1, int sw2) {
         return info("+CRSM: " + std::to_string(sw1) + ", " + std::to_string(sw2)) + ok();
     };
     if (*command != 176) {
-        return status(kSwBadInstruction1, kSwBadInstruction2);
+        return status(109, 0);  // 6D00: only READ BINARY is known
     }
     const std::string id = std::to_string(*file_id);
-    std::string path = args.size() > 6 ? upper(args[6].text) : std::string();
+    std::string path = args.size() > 6 ? upper(args[6]) : std::string();
     if (path.size() > 4) {
         path = path.substr(path.size() - 4);  // "3F007F20": the last DF names the file's folder
     }
@@ -513,29 +456,31 @@ std::string ModemSim::cmd_crsm(std::string_view tail) {
         });
     }
     if (found == files.end()) {
-        return status(kSwNotFound1, kSwNotFound2);
+        return status(148, 4);  // 9404: file not found
     }
     const SimFile& file = found->second;
     const bool free_file =
         std::find(std::begin(kFreeFiles), std::end(kFreeFiles), id) != std::end(kFreeFiles);
     const SimState s = sim_state();
     if (!free_file && (s == SimState::Pin || s == SimState::Puk || s == SimState::Blocked)) {
-        return status(kSwSecurity1, kSwSecurity2);
+        return status(105, 130);  // 6982: security status not satisfied
     }
     if (file.sw1 != 144 || file.sw2 != 0) {
         return status(file.sw1, file.sw2);
     }
     const auto offset = static_cast<std::size_t>(*p1 * 256 + *p2);
     if (offset > file.data.size()) {
-        return status(kSwWrongOffset1, kSwWrongOffset2);
+        return status(107, 0);  // 6B00: offset beyond the file
     }
     const std::size_t length = *p3 == 0 ? file.data.size() - offset : static_cast<std::size_t>(*p3);
     if (offset + length > file.data.size()) {
-        return status(kSwWrongLength1, kSwWrongLength2);
+        return status(103, 0);  // 6700: more bytes than the file has
     }
-    const std::vector<std::uint8_t> part(file.data.begin() + static_cast<long>(offset),
-                                         file.data.begin() + static_cast<long>(offset + length));
-    return info("+CRSM: 144, 0,\"" + bytes_to_hex(part) + "\"") + ok();
+    std::string hex;
+    for (std::size_t i = offset; i < offset + length; ++i) {
+        hex += {"0123456789ABCDEF"[file.data[i] >> 4], "0123456789ABCDEF"[file.data[i] & 0x0F]};
+    }
+    return info("+CRSM: 144, 0,\"" + hex + "\"") + ok();
 }
 
 std::string ModemSim::cmd_cimi(std::string_view tail) {
@@ -559,7 +504,7 @@ std::string ModemSim::cmd_cfun(std::string_view tail) {
     if (tail == "?") {
         return info("+CFUN: " + std::to_string(cfun_)) + ok();
     }
-    const auto mode = to_int(set_args(tail, 1, 2)[0].text);
+    const auto mode = to_int(set_args(tail, 1, 2)[0]);
     need(mode && (*mode == 0 || *mode == 1 || *mode == 4));
     cfun_ = *mode;
     return ok();

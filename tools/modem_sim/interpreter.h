@@ -31,7 +31,8 @@ enum class SimState {
     PersoPuk,  // a personalisation lock waits for its unblock key
 };
 
-// A +CME ERROR: its code (AT+CMEE=1) and text (AT+CMEE=2).
+// A +CME ERROR: its code (AT+CMEE=1) and text (AT+CMEE=2). A refused command throws it up to
+// the dispatcher, which answers it in the error mode of the moment.
 struct Cme {
     int code;
     std::string_view text;
@@ -55,7 +56,6 @@ class ModemSim {
     std::string state_text() const;
     long live_rules() const;
     SimState sim_state() const;
-    const std::string& sim_name() const { return inserted_; }
 
   private:
     struct Card {
@@ -67,9 +67,6 @@ class ModemSim {
     };
 
     std::string dispatch(std::string_view line);
-    std::string cme(const Cme& e) const;
-    [[noreturn]] void refuse(const Cme& e) const;
-    void refuse_if(bool refused, const Cme& e) const;
     void gate(bool needs_pin, bool allow_blocked = false);
     Card* card();
     const Card* card() const { return const_cast<ModemSim*>(this)->card(); }

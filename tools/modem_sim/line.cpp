@@ -25,21 +25,6 @@ std::runtime_error system_error(const std::string& what) {
 
 }  // namespace
 
-std::vector<std::string> LineSplitter::push(std::string_view bytes) {
-    std::vector<std::string> lines;
-    for (char c : bytes) {
-        if (c != '\r' && c != '\n') {
-            if (pending_.size() < 4096) {  // a runaway line without an end is cut, not grown
-                pending_.push_back(c);
-            }
-        } else if (!pending_.empty()) {
-            lines.push_back(std::move(pending_));
-            pending_.clear();
-        }
-    }
-    return lines;
-}
-
 std::string WireFormat::encode(std::string_view bytes) const {
     std::string out;
     std::size_t since_nul = 0;
@@ -62,15 +47,12 @@ std::string WireFormat::encode(std::string_view bytes) const {
 std::string printable(std::string_view bytes) {
     std::string out;
     for (char c : bytes) {
-        char buf[8];
-        if (c == '\r' || c == '\n') {
-            out += c == '\r' ? "\\r" : "\\n";
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned char>(c));
-            out += buf;
-        } else {
-            out.push_back(c);
-        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+        out += c == '\r'                              ? "\\r"
+               : c == '\n'                            ? "\\n"
+               : static_cast<unsigned char>(c) < 0x20 ? hex
+                                                      : std::string(1, c);
     }
     return out;
 }
@@ -181,7 +163,7 @@ void Line::accept_client() {
 
 // The far end went away (TCP only; a pty stays open on our side).
 void Line::lost() {
-    splitter_ = LineSplitter{};
+    pending_.clear();
     if (!opts_.pty) {
         close_line();
         log("client gone");
@@ -191,7 +173,7 @@ void Line::lost() {
 void Line::hangup() {
     log("hangup");
     out_.clear();
-    splitter_ = LineSplitter{};
+    pending_.clear();
     close_line();
     if (opts_.pty) {
         open_pty();
@@ -204,8 +186,18 @@ std::vector<std::string> Line::receive() {
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
         lost();
     }
-    return n > 0 ? splitter_.push(std::string_view(buf, static_cast<std::size_t>(n)))
-                 : std::vector<std::string>{};
+    std::vector<std::string> lines;
+    for (char c : std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0)) {
+        if (c != '\r' && c != '\n') {
+            if (pending_.size() < 4096) {  // a runaway line without an end is cut, not grown
+                pending_.push_back(c);
+            }
+        } else if (!pending_.empty()) {
+            lines.push_back(std::move(pending_));
+            pending_.clear();
+        }
+    }
+    return lines;
 }
 
 void Line::send(std::string_view bytes, int delay_ms, bool hangup) {

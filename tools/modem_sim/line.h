@@ -17,16 +17,6 @@ namespace orv::modem_sim {
 
 using Clock = std::chrono::steady_clock;
 
-// Splits received bytes into command lines: CR, LF and CR LF all end a line; empty lines are
-// dropped. Bytes of an unfinished line are kept for the next call.
-class LineSplitter {
-  public:
-    std::vector<std::string> push(std::string_view bytes);
-
-  private:
-    std::string pending_;
-};
-
 // How the modem's bytes look on the wire.
 struct WireFormat {
     LineEnd end = LineEnd::CrLf;
@@ -64,7 +54,8 @@ class Line {
     int data_fd() const { return opts_.pty ? master_fd_ : client_fd_; }
     int accept_fd() const { return !opts_.pty && client_fd_ < 0 ? listen_fd_ : -1; }
     void accept_client();
-    // Reads what has come and returns the command lines it completes.
+    // Reads what has come and returns the command lines it completes: CR, LF and CR LF all end a
+    // line, empty lines are dropped, the bytes of an unfinished line are kept for the next read.
     std::vector<std::string> receive();
     // Sends bytes (or drops the line, with hangup) delay_ms from now, and after everything sent
     // before.
@@ -98,7 +89,7 @@ class Line {
     int slave_fd_ = -1;
     int listen_fd_ = -1;
     int client_fd_ = -1;
-    LineSplitter splitter_;
+    std::string pending_;  // the unfinished command line
     std::deque<Outgoing> out_;
     Clock::time_point next_report_;
 };

@@ -68,39 +68,38 @@ int number(const char* text, const char* option) {
 struct OptionRow {
     const char* name;
     int has_arg;
-    void (*set)(Options& o, const char* value, int argc, char** argv);
+    void (*set)(Options& o, const char* value, char** argv);
 };
 
 constexpr OptionRow kOptions[] = {
-    {"pty", no_argument, [](Options& o, const char*, int, char**) { o.line.pty = true; }},
-    {"link", required_argument, [](Options& o, const char* v, int, char**) { o.line.link = v; }},
-    {"listen", required_argument,
-     [](Options& o, const char* v, int, char**) { o.line.listen = v; }},
-    {"profile", required_argument, [](Options& o, const char* v, int, char**) { o.profile = v; }},
-    {"sim", required_argument, [](Options& o, const char* v, int, char**) { o.sim = v; }},
-    {"journal", required_argument, [](Options& o, const char* v, int, char**) { o.journal = v; }},
-    {"control", required_argument, [](Options& o, const char* v, int, char**) { o.control = v; }},
+    {"pty", no_argument, [](Options& o, const char*, char**) { o.line.pty = true; }},
+    {"link", required_argument, [](Options& o, const char* v, char**) { o.line.link = v; }},
+    {"listen", required_argument, [](Options& o, const char* v, char**) { o.line.listen = v; }},
+    {"profile", required_argument, [](Options& o, const char* v, char**) { o.profile = v; }},
+    {"sim", required_argument, [](Options& o, const char* v, char**) { o.sim = v; }},
+    {"journal", required_argument, [](Options& o, const char* v, char**) { o.journal = v; }},
+    {"control", required_argument, [](Options& o, const char* v, char**) { o.control = v; }},
     {"chunk", required_argument,
-     [](Options& o, const char* v, int, char**) {
+     [](Options& o, const char* v, char**) {
          o.line.chunk = static_cast<std::size_t>(number(v, "--chunk"));
      }},
     {"urc-every", required_argument,
-     [](Options& o, const char* v, int argc, char** argv) {
+     [](Options& o, const char* v, char** argv) {
          o.line.report_every_ms = number(v, "--urc-every");
-         if (optind >= argc || o.line.report_every_ms == 0) {
+         if (argv[optind] == nullptr || o.line.report_every_ms == 0) {
              die("--urc-every wants MS (above 0) and LINE");
          }
          o.line.report = unescape(argv[optind++]);
      }},
     {"line-end", required_argument,
-     [](Options& o, const char* v, int, char**) {
+     [](Options& o, const char* v, char**) {
          o.line_end = line_end_named(v);
          if (!o.line_end) {
              die("--line-end takes crlf, cr or lf");
          }
      }},
     {"nul-every", required_argument,
-     [](Options& o, const char* v, int, char**) { o.nul_every = number(v, "--nul-every"); }},
+     [](Options& o, const char* v, char**) { o.nul_every = number(v, "--nul-every"); }},
 };
 constexpr int kFirstOption = 1000;
 
@@ -118,7 +117,7 @@ Options parse_options(int argc, char** argv) {
     // after its value as the line.
     for (int c = 0; (c = getopt_long(argc, argv, "+vh", longs.data(), nullptr)) != -1;) {
         if (c >= kFirstOption) {
-            kOptions[c - kFirstOption].set(o, optarg, argc, argv);
+            kOptions[c - kFirstOption].set(o, optarg, argv);
         } else if (c == 'v') {
             o.line.verbose = true;
         } else {
@@ -190,8 +189,8 @@ void run(const Options& o, ModemSim& sim, Line& line) {
     const auto act = [&](const std::string& command) {
         const ControlResult r = run_control(sim, line.wire, command);
         note("-- control: " + command + " -> " + r.reply);
-        for (const std::string& u : r.urcs) {
-            line.send_report(u);
+        if (r.urc) {
+            line.send_report(*r.urc);
         }
         if (r.hangup) {
             line.hangup();

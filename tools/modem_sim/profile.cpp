@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <fstream>
 #include <sstream>
 #include <type_traits>
@@ -53,10 +54,6 @@ struct Value {
         return {n, in, where.empty() ? key : where + "." + key, source};
     }
     Value item(const toml::node& n) const { return {n, table, where, source}; }
-    Value sibling(std::string_view key) const {
-        return {*table.get(key), table, where.substr(0, where.rfind('.') + 1) + std::string(key),
-                source};
-    }
     template <class V>
     V get(const char* expected) const {
         const std::optional<V> x = node.value_exact<V>();
@@ -167,18 +164,14 @@ std::vector<std::uint8_t> iccid_file(const Value& v, std::string digits) {
     return hex_bytes(v, digits);
 }
 
-// The display-condition byte for a new EF SPN: the table's spn_display, else 1.
-std::uint8_t spn_display(const Value& v) {
-    return v.table.contains("spn_display") ? v.sibling("spn_display").integer(0, 255) : 1;
-}
-
-// EF SPN in the GSM default alphabet: the display byte, up to 16 characters, FF-filled.
+// EF SPN in the GSM default alphabet: the display-condition byte (1 until an spn_display entry,
+// read later, sets it), up to 16 characters, FF-filled.
 std::vector<std::uint8_t> spn_gsm(const Value& v) {
     const std::string name = v.text();
     if (name.size() > 16) {
         v.fail("SPN longer than 16 characters: " + name);
     }
-    std::vector<std::uint8_t> out{spn_display(v)};
+    std::vector<std::uint8_t> out{1};
     for (char c : name) {
         const auto code = gsm_code(c);
         if (!code) {
@@ -193,7 +186,7 @@ std::vector<std::uint8_t> spn_gsm(const Value& v) {
 // EF SPN in the 0x80 UCS-2 form: up to 7 characters of the basic multilingual plane, from UTF-8.
 std::vector<std::uint8_t> spn_ucs2(const Value& v) {
     const std::string s = v.text();
-    std::vector<std::uint8_t> out{spn_display(v), 0x80};
+    std::vector<std::uint8_t> out{1, 0x80};
     for (std::size_t i = 0; i < s.size();) {
         const auto lead = static_cast<unsigned char>(s[i++]);
         const std::size_t extra = lead < 0x80             ? 0
@@ -244,10 +237,7 @@ constexpr std::pair<std::string_view, std::string_view> kFileNames[] = {
 };
 
 std::string file_key(std::string_view name) {
-    std::string key(name);
-    for (char& c : key) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
+    const std::string key = upper(name);
     for (const auto& [n, id] : kFileNames) {
         if (n == key) {
             return std::string(id);
@@ -269,9 +259,7 @@ constexpr Key<SimFile> kFileKeys[] = {
 // One file: hexadecimal contents, {hex, sw}, or false / "absent" for a file the card lacks.
 void read_file(const Value& v, const std::string& key, SimProfile& sim) {
     constexpr const char* kForms = "a file is a hexadecimal text, a table, or false for absent";
-    if (v.node.is_boolean() && !v.flag()) {
-        sim.files.erase(key);
-    } else if (v.node.is_string() && v.text() == "absent") {
+    if ((v.node.is_boolean() && !v.flag()) || (v.node.is_string() && v.text() == "absent")) {
         sim.files.erase(key);
     } else if (v.node.is_string()) {
         sim.files[key] = {hex_bytes(v, v.text())};
@@ -471,10 +459,9 @@ Profile parse(std::string_view text, const std::string& source, const DeviceProf
     try {
         root = toml::parse(text, source);
     } catch (const toml::parse_error& e) {
-        std::ostringstream msg;
-        msg << source << ":" << e.source().begin.line << ":" << e.source().begin.column << ": "
-            << e.description();
-        throw ProfileError(msg.str());
+        throw ProfileError(source + ":" + std::to_string(e.source().begin.line) + ":" +
+                           std::to_string(e.source().begin.column) + ": " +
+                           std::string(e.description()));
     }
     Reading r{{.device = device}, base};
     const Value top{root, root, "", source};
@@ -497,19 +484,7 @@ Profile parse(std::string_view text, const std::string& source, const DeviceProf
 
 bool ScriptRule::matches(std::string_view line) const {
     return count != 0 && (prefix ? line.size() >= match.size() : line.size() == match.size()) &&
-           std::equal(match.begin(), match.end(), line.begin(), [](char a, char b) {
-               return std::toupper(static_cast<unsigned char>(a)) ==
-                      std::toupper(static_cast<unsigned char>(b));
-           });
-}
-
-std::string bytes_to_hex(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        out += {kDigits[b >> 4], kDigits[b & 0x0F]};
-    }
-    return out;
+           upper(line.substr(0, match.size())) == upper(match);
 }
 
 std::string unescape(std::string_view text) {
@@ -531,18 +506,36 @@ std::string unescape(std::string_view text) {
     return out;
 }
 
-std::optional<LineEnd> line_end_named(std::string_view word) {
-    for (LineEnd end : {LineEnd::CrLf, LineEnd::Cr, LineEnd::Lf}) {
-        if (line_end_name(end) == word) {
-            return end;
-        }
+std::string upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    return std::nullopt;
+    return out;
 }
 
-std::string_view line_end_name(LineEnd end) {
-    static constexpr std::string_view kNames[] = {"crlf", "cr", "lf"};  // by LineEnd
-    return kNames[static_cast<int>(end)];
+std::string_view trim(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    return first == std::string_view::npos
+               ? std::string_view{}
+               : text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::optional<int> to_int(std::string_view text) {
+    int v = 0;
+    text = trim(text);
+    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (text.empty() || ec != std::errc() || p != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return v;
+}
+
+std::optional<LineEnd> line_end_named(std::string_view word) {
+    const auto* at = std::find(std::begin(kLineEndNames), std::end(kLineEndNames), word);
+    return at == std::end(kLineEndNames)
+               ? std::nullopt
+               : std::optional(static_cast<LineEnd>(at - std::begin(kLineEndNames)));
 }
 
 Profile default_profile() {
@@ -550,13 +543,9 @@ Profile default_profile() {
     return builtin;
 }
 
-const SimProfile& default_sim() {
-    static const SimProfile sim = default_profile().sims.at("default");
-    return sim;
-}
-
 Profile parse_profile(std::string_view toml_text, const std::string& source_name) {
-    return parse(toml_text, source_name, default_profile().device, default_sim());
+    const Profile builtin = default_profile();
+    return parse(toml_text, source_name, builtin.device, builtin.sims.at("default"));
 }
 
 Profile load_profile(const std::string& path) {

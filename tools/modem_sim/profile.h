@@ -53,8 +53,6 @@ struct SimFile {
     std::vector<std::uint8_t> data;
     int sw1 = 144;  // status words of a read; anything but 144,0 answers without data
     int sw2 = 0;
-
-    bool operator==(const SimFile&) const = default;
 };
 
 struct OwnNumber {
@@ -109,9 +107,10 @@ struct ScriptRule {
 // How the modem ends the lines it sends.
 enum class LineEnd { CrLf, Cr, Lf };
 
+// The names of the line ends, by LineEnd, as the profile, the options and the control use them.
+inline constexpr std::string_view kLineEndNames[] = {"crlf", "cr", "lf"};
 // "crlf", "cr" or "lf"; nothing for another word.
 std::optional<LineEnd> line_end_named(std::string_view word);
-std::string_view line_end_name(LineEnd end);
 
 struct DeviceProfile {
     std::string imei;
@@ -131,16 +130,17 @@ struct Profile {
 
 // The built-in profile, profiles/default.toml: one ready SIM named "default".
 Profile default_profile();
-// The SIM every profile entry starts from: [sim.default] of the built-in profile.
-const SimProfile& default_sim();
-
+// A profile whose device starts from the built-in one, and each SIM from its [sim.default].
 Profile parse_profile(std::string_view toml_text, const std::string& source_name);
 Profile load_profile(const std::string& path);
 
-std::string bytes_to_hex(const std::vector<std::uint8_t>& bytes);
-
-// Turns the escapes \r \n \t \\ \" and \xHH into their characters.
+// Text helpers the modem's parts share: escapes \r \n \t \\ \" and \xHH turned into their
+// characters; upper case; blanks around a text dropped; a whole decimal number (blanks around it
+// allowed), or nothing.
 std::string unescape(std::string_view text);
+std::string upper(std::string_view text);
+std::string_view trim(std::string_view text);
+std::optional<int> to_int(std::string_view text);
 
 // Well-known file ids by name, as a profile may write them.
 inline constexpr std::string_view kFileIccid = "12258";
