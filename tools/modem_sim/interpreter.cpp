@@ -186,14 +186,16 @@ void ModemSim::gate(bool needs_pin, bool allow_blocked) {
               s == SimState::Pin ? kSimPinRequired : kSimPukRequired);
 }
 
-// A wrong PIN costs one attempt; the last one leaves the card waiting for its PUK.
-void ModemSim::wrong_pin(Card& c) const {
-    c.profile.pin_attempts = std::max(0, c.profile.pin_attempts - 1);
-    if (c.profile.pin_attempts == 0) {
-        c.pin_verified = false;
-        refuse(kSimPukRequired);
+// The right PIN refills its attempts; a wrong one costs one, and the last one leaves the card
+// waiting for its PUK.
+void ModemSim::check_pin(Card& c, const std::string& pin) const {
+    if (pin == c.profile.pin) {
+        c.profile.pin_attempts = c.profile.pin_max;
+        return;
     }
-    refuse(kIncorrectPassword);
+    c.profile.pin_attempts = std::max(0, c.profile.pin_attempts - 1);
+    c.pin_verified = c.pin_verified && c.profile.pin_attempts > 0;
+    refuse(c.profile.pin_attempts == 0 ? kSimPukRequired : kIncorrectPassword);
 }
 
 // Unblocking sets the new PIN, refills both counters and switches the PIN lock on; a wrong PUK
@@ -246,24 +248,15 @@ Reply ModemSim::feed(std::string_view raw) {
             echo + framed(rule.report_before) + answer + framed(rule.report_after), rule.delay_ms};
 }
 
-std::string ModemSim::dispatch(std::string_view line) {
-    if (line.size() < 2 || upper(line.substr(0, 2)) != "AT") {
-        return "\r\nERROR\r\n";
-    }
-    const std::string_view rest = line.substr(2);
-    const std::string rest_up = upper(rest);
-    if (rest.empty()) {
+std::string ModemSim::dispatch(std::string_view line) try {
+    const std::string up = upper(line);
+    need(up.starts_with("AT"));
+    if (up == "AT" || up == "ATE0" || up == "ATE" || up == "ATE1") {
+        echo_ = up == "AT" ? echo_ : up == "ATE1";
         return ok();
     }
-    if (rest_up == "E0" || rest_up == "E" || rest_up == "E1") {
-        echo_ = rest_up == "E1";
-        return ok();
-    }
-    const std::size_t end = rest.find_first_of("=?");
-    const std::string name = upper(rest.substr(1, end == std::string_view::npos ? end : end - 1));
-    const std::string_view tail =
-        end == std::string_view::npos ? std::string_view{} : rest.substr(end);
-
+    const std::size_t end = std::min(up.find_first_of("=?"), up.size());
+    const std::string_view name = std::string_view(up).substr(3, end - 3);
     using Handler = std::string (ModemSim::*)(std::string_view);
     static constexpr std::pair<std::string_view, Handler> kCommands[] = {
         {"CPIN", &ModemSim::cmd_cpin},     {"EPINC", &ModemSim::cmd_epinc},
@@ -273,20 +266,16 @@ std::string ModemSim::dispatch(std::string_view line) {
         {"CFUN", &ModemSim::cmd_cfun},     {"CMEE", &ModemSim::cmd_cmee},
         {"EGTYPE", &ModemSim::cmd_egtype}, {"CGSN", &ModemSim::cmd_cgsn},
     };
-    for (const auto& [command, handler] : kCommands) {
-        if (rest.front() == '+' && command == name) {
-            try {
-                return tail == "=?" ? ok() : (this->*handler)(tail);
-            } catch (const Cme& e) {
-                return e.code < 0 || cmee_ == 0
-                           ? "\r\nERROR\r\n"
-                           : "\r\n+CME ERROR: " +
-                                 (cmee_ == 1 ? std::to_string(e.code) : std::string(e.text)) +
-                                 "\r\n";
-            }
-        }
-    }
-    return "\r\nERROR\r\n";
+    const auto* it = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                  [&](const auto& row) { return row.first == name; });
+    need(up[2] == '+' && it != std::end(kCommands));
+    const std::string_view tail = line.substr(end);  // as typed: PINs and paths keep their case
+    return tail == "=?" ? ok() : (this->*it->second)(tail);
+} catch (const Cme& e) {
+    return e.code < 0 || cmee_ == 0
+               ? "\r\nERROR\r\n"
+               : "\r\n+CME ERROR: " + (cmee_ == 1 ? std::to_string(e.code) : std::string(e.text)) +
+                     "\r\n";
 }
 
 std::string ModemSim::cmd_cpin(std::string_view tail) {
@@ -304,11 +293,8 @@ std::string ModemSim::cmd_cpin(std::string_view tail) {
             if (args.size() == 2) {
                 return unblock(c, code, args[1]);
             }
-            if (code != c.profile.pin) {
-                wrong_pin(c);
-            }
+            check_pin(c, code);
             c.pin_verified = true;
-            c.profile.pin_attempts = c.profile.pin_max;
             return ok();
         case SimState::Puk:
             refuse_if(args.size() != 2, kSimPukRequired);
@@ -354,11 +340,8 @@ std::string ModemSim::cmd_cpwd(std::string_view tail) {
     gate(true);
     Card& c = *card();
     refuse_if(!is_pin_text(args[2]), kIncorrectParameters);
-    if (args[1] != c.profile.pin) {
-        wrong_pin(c);
-    }
+    check_pin(c, args[1]);
     c.profile.pin = args[2];
-    c.profile.pin_attempts = c.profile.pin_max;
     return ok();
 }
 
@@ -376,11 +359,8 @@ std::string ModemSim::cmd_clck(std::string_view tail) {
             return info(std::string("+CLCK: ") + (c.profile.pin_lock ? "1" : "0")) + ok();
         }
         refuse_if(args.size() < 3, kIncorrectParameters);
-        if (key != c.profile.pin) {
-            wrong_pin(c);
-        }
+        check_pin(c, key);
         c.profile.pin_lock = *mode == 1;
-        c.profile.pin_attempts = c.profile.pin_max;
         c.pin_verified = true;
         return ok();
     }
@@ -546,8 +526,7 @@ long ModemSim::live_rules() const {
 
 std::string ModemSim::state_text() const {
     std::ostringstream out;
-    out << "sim: " << (inserted_.empty() ? "none" : inserted_) << "\n";
-    out << "cpin: " << cpin_text() << "\n";
+    out << "sim: " << (inserted_.empty() ? "none" : inserted_) << "\ncpin: " << cpin_text() << "\n";
     if (const Card* c = card()) {
         const SimProfile& p = c->profile;
         out << "pin: " << p.pin << "\npin_lock: " << (p.pin_lock ? 1 : 0)

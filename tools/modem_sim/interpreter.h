@@ -72,7 +72,7 @@ class ModemSim {
     const Card* card() const { return const_cast<ModemSim*>(this)->card(); }
     int waiting_lock() const;  // index of the lock that waits, or -1
     std::string cpin_text() const;
-    [[noreturn]] void wrong_pin(Card& c) const;
+    void check_pin(Card& c, const std::string& pin) const;
     std::string unblock(Card& c, const std::string& puk, const std::string& new_pin) const;
     std::string setting(std::string_view tail, std::string_view name, int& value, int hi);
 

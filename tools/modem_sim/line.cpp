@@ -68,11 +68,7 @@ Line::~Line() {
 }
 
 void Line::start() {
-    if (opts_.pty) {
-        open_pty();
-    } else {
-        open_listener();
-    }
+    opts_.pty ? open_pty() : open_listener();
     next_report_ = Clock::now() + std::chrono::milliseconds(opts_.report_every_ms);
 }
 
@@ -94,12 +90,11 @@ void Line::close_line() {
 
 void Line::open_pty() {
     master_fd_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_fd_ < 0 || ::grantpt(master_fd_) != 0 || ::unlockpt(master_fd_) != 0) {
-        throw system_error("cannot open a pseudo-terminal");
-    }
-    const char* name = ::ptsname(master_fd_);
+    const char* name = master_fd_ < 0 || ::grantpt(master_fd_) != 0 || ::unlockpt(master_fd_) != 0
+                           ? nullptr
+                           : ::ptsname(master_fd_);
     if (name == nullptr) {
-        throw system_error("ptsname");
+        throw system_error("cannot open a pseudo-terminal");
     }
     const std::string slave = name;
     // Keep one slave descriptor of our own, in raw mode: the line stays up while the daemon has
@@ -128,16 +123,12 @@ void Line::open_pty() {
 void Line::open_listener() {
     const std::string& address = opts_.listen;  // tcp:HOST:PORT
     const std::size_t colon = address.rfind(':');
-    if (!address.starts_with("tcp:") || colon == std::string::npos || colon < 4) {
+    const std::string host = colon > 4 ? address.substr(4, colon - 4) : "";
+    const int port = colon > 4 ? std::atoi(address.c_str() + colon + 1) : -1;
+    sockaddr_in addr{.sin_family = AF_INET, .sin_port = htons(static_cast<std::uint16_t>(port))};
+    if (!address.starts_with("tcp:") || colon == std::string::npos || port < 0 || port > 65535 ||
+        ::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
         throw std::runtime_error("--listen wants tcp:HOST:PORT, got " + address);
-    }
-    const std::string host = address.substr(4, colon - 4);
-    const int port = std::atoi(address.c_str() + colon + 1);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1 || port < 0 || port > 65535) {
-        throw std::runtime_error("--listen: bad address " + address);
     }
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int one = 1;
@@ -201,22 +192,18 @@ std::vector<std::string> Line::receive() {
 }
 
 void Line::send(std::string_view bytes, int delay_ms, bool hangup) {
-    auto due = Clock::now() + std::chrono::milliseconds(delay_ms);
-    if (!out_.empty() && out_.back().due > due) {
-        due = out_.back().due;  // answers leave in the order their commands came
-    }
+    // Answers leave in the order their commands came, whatever their delays.
+    const auto due = std::max(Clock::now() + std::chrono::milliseconds(delay_ms),
+                              out_.empty() ? Clock::time_point{} : out_.back().due);
     out_.push_back({due, wire.encode(bytes), hangup});
 }
 
 std::optional<Clock::time_point> Line::next_due() const {
-    std::optional<Clock::time_point> next;
-    if (!out_.empty()) {
-        next = out_.front().due;
+    const auto report = opts_.report_every_ms > 0 ? std::optional(next_report_) : std::nullopt;
+    if (out_.empty()) {
+        return report;
     }
-    if (opts_.report_every_ms > 0 && (!next || next_report_ < *next)) {
-        next = next_report_;
-    }
-    return next;
+    return report ? std::min(*report, out_.front().due) : out_.front().due;
 }
 
 void Line::run_due() {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -55,12 +56,11 @@ constexpr const char* kUsage =
 }
 
 int number(const char* text, const char* option) {
-    char* end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < 0 || v > 100000000) {
+    const auto v = to_int(text);
+    if (!v || *v < 0 || *v > 100000000) {
         die(std::string(option) + " wants a number, got " + text);
     }
-    return static_cast<int>(v);
+    return *v;
 }
 
 // The long options with a value or a meaning of their own, and what each sets. --urc-every takes
@@ -140,14 +140,10 @@ Options parse_options(int argc, char** argv) {
 
 Profile load(const Options& o) {
     Profile profile = o.profile.empty() ? default_profile() : load_profile(o.profile);
-    if (o.sim == "none") {
-        profile.inserted.clear();
-    } else if (!o.sim.empty()) {
-        if (profile.sims.count(o.sim) == 0) {
-            die("--sim: the profile has no SIM named '" + o.sim + "'");
-        }
-        profile.inserted = o.sim;
+    if (!o.sim.empty() && o.sim != "none" && profile.sims.count(o.sim) == 0) {
+        die("--sim: the profile has no SIM named '" + o.sim + "'");
     }
+    profile.inserted = o.sim == "none" ? "" : o.sim.empty() ? profile.inserted : o.sim;
     profile.device.line_end = o.line_end.value_or(profile.device.line_end);
     profile.device.nul_every = o.nul_every >= 0 ? o.nul_every : profile.device.nul_every;
     return profile;
@@ -171,18 +167,15 @@ void run(const Options& o, ModemSim& sim, Line& line) {
     }
     ::signal(SIGPIPE, SIG_IGN);
     ::prctl(PR_SET_TIMERSLACK, 1UL);  // timed waits end when asked, not up to 50 µs later
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> journal(nullptr, std::fclose);
+    std::ofstream journal;
     if (!o.journal.empty()) {
-        journal.reset(std::fopen(o.journal.c_str(), "a"));
+        journal.open(o.journal, std::ios::app);
         if (!journal) {
             throw std::runtime_error("cannot open journal " + o.journal + ": " +
                                      std::strerror(errno));
         }
     }
-    std::unique_ptr<ControlServer> control;
-    if (!o.control.empty()) {
-        control = std::make_unique<ControlServer>(o.control);
-    }
+    const auto control = o.control.empty() ? nullptr : std::make_unique<ControlServer>(o.control);
     line.start();
 
     bool quit = false;
@@ -199,19 +192,18 @@ void run(const Options& o, ModemSim& sim, Line& line) {
         return r.reply;
     };
     const auto handle = [&](const std::string& command) {
-        if (journal) {
-            std::fprintf(journal.get(), "%s\n", command.c_str());
-            std::fflush(journal.get());
+        if (journal.is_open()) {
+            journal << command << std::endl;  // flushed at once
         }
         const Reply r = sim.feed(command);
+        const bool hangup = r.kind == Reply::Kind::Hangup;
         note("<< " + printable(command) + "\n");
-        if (r.kind == Reply::Kind::Hangup) {
-            line.send({}, r.delay_ms, true);
-            return;
+        if (!hangup) {
+            note(">> " + printable(r.bytes) +
+                 (r.kind == Reply::Kind::Silent ? " (silent)\n" : "\n"));
         }
-        note(">> " + printable(r.bytes) + (r.kind == Reply::Kind::Silent ? " (silent)\n" : "\n"));
-        if (!r.bytes.empty()) {
-            line.send(r.bytes, r.delay_ms);
+        if (hangup || !r.bytes.empty()) {
+            line.send(r.bytes, r.delay_ms, hangup);
         }
     };
     while (!quit) {

@@ -1,5 +1,6 @@
 #include "tools/modem_sim/profile.h"
 
+#include <iconv.h>
 #include <toml++/toml.h>
 
 #include <algorithm>
@@ -16,11 +17,12 @@ std::string_view default_profile_text();
 
 namespace {
 
-int hex_value(char c) {
-    static constexpr std::string_view kDigits = "0123456789ABCDEF";
-    const std::size_t at =
-        kDigits.find(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    return at == std::string_view::npos ? -1 : static_cast<int>(at);
+// The byte that the two hexadecimal digits at `at` write, or nothing.
+std::optional<std::uint8_t> hex_byte(std::string_view text, std::size_t at) {
+    std::uint8_t b = 0;
+    const char* p = text.data() + at;
+    return at + 2 <= text.size() && std::from_chars(p, p + 2, b, 16).ptr == p + 2 ? std::optional(b)
+                                                                                  : std::nullopt;
 }
 
 // GSM default alphabet code of a character an operator name uses: letters, digits, the blank and
@@ -138,14 +140,13 @@ void escaped(const Value& v, typename MemberOf<decltype(M)>::Class& out) {
 // The bytes of a hexadecimal text (blanks allowed between digits).
 std::vector<std::uint8_t> hex_bytes(const Value& v, std::string digits) {
     std::erase(digits, ' ');
-    if (digits.size() % 2 != 0 ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return hex_value(c) >= 0; })) {
-        v.fail("not an even number of hexadecimal digits: " + digits);
-    }
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        out.push_back(
-            static_cast<std::uint8_t>(hex_value(digits[i]) * 16 + hex_value(digits[i + 1])));
+        const auto b = hex_byte(digits, i);
+        if (!b) {
+            v.fail("not an even number of hexadecimal digits: " + digits);
+        }
+        out.push_back(*b);
     }
     return out;
 }
@@ -183,35 +184,25 @@ std::vector<std::uint8_t> spn_gsm(const Value& v) {
     return out;
 }
 
-// EF SPN in the 0x80 UCS-2 form: up to 7 characters of the basic multilingual plane, from UTF-8.
+// EF SPN in the 0x80 UCS-2 form: up to 7 characters of the basic multilingual plane, from the
+// UTF-8 text (which toml++ has checked); iconv refuses characters beyond that plane.
 std::vector<std::uint8_t> spn_ucs2(const Value& v) {
-    const std::string s = v.text();
+    std::string name = v.text();
+    std::string ucs2(2 * name.size(), '\0');
+    char *from = name.data(), *to = ucs2.data();
+    std::size_t from_left = name.size(), to_left = ucs2.size();
+    const iconv_t cd = ::iconv_open("UCS-2BE", "UTF-8");
+    const bool good = ::iconv(cd, &from, &from_left, &to, &to_left) != static_cast<std::size_t>(-1);
+    ::iconv_close(cd);
+    if (!good) {
+        v.fail("SPN name: only characters of the basic multilingual plane");
+    }
+    ucs2.resize(ucs2.size() - to_left);
+    if (ucs2.size() > 14) {
+        v.fail("UCS-2 SPN longer than 7 characters: " + name);
+    }
     std::vector<std::uint8_t> out{1, 0x80};
-    for (std::size_t i = 0; i < s.size();) {
-        const auto lead = static_cast<unsigned char>(s[i++]);
-        const std::size_t extra = lead < 0x80             ? 0
-                                  : (lead & 0xE0) == 0xC0 ? 1
-                                  : (lead & 0xF0) == 0xE0 ? 2
-                                                          : 3;
-        if (extra == 3) {
-            v.fail("SPN name: only characters of the basic multilingual plane");
-        }
-        if (i + extra > s.size()) {
-            v.fail("SPN name: truncated UTF-8");
-        }
-        std::uint32_t cp = lead & (0x7Fu >> extra);
-        for (const std::size_t end = i + extra; i < end; ++i) {
-            if ((s[i] & 0xC0) != 0x80) {
-                v.fail("SPN name: invalid UTF-8");
-            }
-            cp = (cp << 6) | (s[i] & 0x3F);
-        }
-        out.push_back(static_cast<std::uint8_t>(cp >> 8));
-        out.push_back(static_cast<std::uint8_t>(cp & 0xFF));
-    }
-    if (out.size() > 16) {
-        v.fail("UCS-2 SPN longer than 7 characters: " + s);
-    }
+    out.insert(out.end(), ucs2.begin(), ucs2.end());
     out.resize(17, 0xFF);
     return out;
 }
@@ -238,12 +229,9 @@ constexpr std::pair<std::string_view, std::string_view> kFileNames[] = {
 
 std::string file_key(std::string_view name) {
     const std::string key = upper(name);
-    for (const auto& [n, id] : kFileNames) {
-        if (n == key) {
-            return std::string(id);
-        }
-    }
-    return key;
+    const auto* named = std::find_if(std::begin(kFileNames), std::end(kFileNames),
+                                     [&](const auto& file) { return file.first == key; });
+    return named == std::end(kFileNames) ? key : std::string(named->second);
 }
 
 constexpr Key<SimFile> kFileKeys[] = {
@@ -255,22 +243,6 @@ constexpr Key<SimFile> kFileKeys[] = {
          f.sw2 = v.item(sw[1]).integer(0, 255);
      }},
 };
-
-// One file: hexadecimal contents, {hex, sw}, or false / "absent" for a file the card lacks.
-void read_file(const Value& v, const std::string& key, SimProfile& sim) {
-    constexpr const char* kForms = "a file is a hexadecimal text, a table, or false for absent";
-    if ((v.node.is_boolean() && !v.flag()) || (v.node.is_string() && v.text() == "absent")) {
-        sim.files.erase(key);
-    } else if (v.node.is_string()) {
-        sim.files[key] = {hex_bytes(v, v.text())};
-    } else if (v.node.is_table()) {
-        SimFile f;
-        read_table(v, kFileKeys, f);
-        sim.files[key] = f;
-    } else {
-        v.fail(kForms);
-    }
-}
 
 constexpr Key<OwnNumber> kNumberKeys[] = {
     {"alpha", field<&OwnNumber::alpha>},
@@ -371,12 +343,23 @@ constexpr Key<SimProfile> kSimKeys[] = {
      }},
     {"files",
      [](const Value& v, SimProfile& s) {
+         // Each file: hexadecimal contents, {hex, sw}, or false / "absent" for one the card lacks.
          for (const auto& [k, node] : v.subtable()) {
              const std::string key = file_key(k.str());
+             const Value file = v.child(node, std::string(k.str()), v.subtable());
              if (key == kFileIccid && node.is_string() && v.table.contains("iccid")) {
                  v.fail("give either iccid digits or the iccid file");
              }
-             read_file(v.child(node, std::string(k.str()), v.subtable()), key, s);
+             if ((node.is_boolean() && !file.flag()) ||
+                 (node.is_string() && file.text() == "absent")) {
+                 s.files.erase(key);
+             } else if (node.is_string()) {
+                 s.files[key] = {hex_bytes(file, file.text())};
+             } else if (node.is_table()) {
+                 read_table(file, kFileKeys, s.files[key] = SimFile{});
+             } else {
+                 file.fail("a file is a hexadecimal text, a table, or false for absent");
+             }
          }
      }},
 };
@@ -441,11 +424,8 @@ constexpr Key<Reading> kRootKeys[] = {
              const Value rule{rules[i], v.table, "script[" + std::to_string(i) + "]", v.source};
              ScriptRule s;
              read_table(rule, kScriptKeys, s);
-             if (!rules[i].as_table()->contains("match")) {
-                 rule.fail("a script needs a match");
-             }
-             if (!s.has_action()) {
-                 rule.fail("a script needs answer, silent, hangup, delay or a report");
+             if (!rules[i].as_table()->contains("match") || !s.has_action()) {
+                 rule.fail("a script needs a match and answer, silent, hangup, delay or a report");
              }
              r.profile.scripts.push_back(std::move(s));
          }
@@ -464,8 +444,7 @@ Profile parse(std::string_view text, const std::string& source, const DeviceProf
                            std::string(e.description()));
     }
     Reading r{{.device = device}, base};
-    const Value top{root, root, "", source};
-    read_table(top, kRootKeys, r);
+    read_table(Value{root, root, "", source}, kRootKeys, r);
     Profile& p = r.profile;
     if (!root.contains("sim")) {
         p.sims["default"] = base;
@@ -495,9 +474,8 @@ std::string unescape(std::string_view text) {
         if (e != '\0' && kFrom.find(e) != std::string_view::npos) {
             out.push_back(kTo[kFrom.find(e)]);
             ++i;
-        } else if (e == 'x' && i + 3 < text.size() && hex_value(text[i + 2]) >= 0 &&
-                   hex_value(text[i + 3]) >= 0) {
-            out.push_back(static_cast<char>(hex_value(text[i + 2]) * 16 + hex_value(text[i + 3])));
+        } else if (const auto b = e == 'x' ? hex_byte(text, i + 2) : std::nullopt) {
+            out.push_back(static_cast<char>(*b));
             i += 3;
         } else {
             out.push_back(text[i]);
