@@ -187,14 +187,13 @@ void ModemSim::gate(bool needs_pin, bool allow_blocked) {
 }
 
 // The right PIN refills its attempts; a wrong one costs one, and the last one leaves the card
-// waiting for its PUK.
+// waiting for its PUK (which then comes first, whether the PIN was entered before or not).
 void ModemSim::check_pin(Card& c, const std::string& pin) const {
     if (pin == c.profile.pin) {
         c.profile.pin_attempts = c.profile.pin_max;
         return;
     }
     c.profile.pin_attempts = std::max(0, c.profile.pin_attempts - 1);
-    c.pin_verified = c.pin_verified && c.profile.pin_attempts > 0;
     refuse(c.profile.pin_attempts == 0 ? kSimPukRequired : kIncorrectPassword);
 }
 
