@@ -71,7 +71,7 @@ TEST(ModemSim, Conversations) {
          "AT+CPIN=\"00000000\",\"2222\" => +CME ERROR: incorrect password ; AT+EPINC => +EPINC: "
          "0, 1, 1, 2|OK ; AT+CPIN=\"12345678\",\"22\" => +CME ERROR: Incorrect parameters ; "
          "AT+CPIN=\"12345678\",\"2222\" => OK ; AT+EPINC => +EPINC: 5, 1, 7, 2|OK ; "
-         "AT+CPWD=\"SC\",\"2222\",\"3333\" => OK"},
+         "AT+CLCK=\"SC\",2 => +CLCK: 1|OK ; AT+CPWD=\"SC\",\"2222\",\"3333\" => OK"},
         {"last wrong PUK blocks the card for good; its ICCID stays readable",
          "[sim.default]\npin_attempts = 0\npuk_attempts = 1\n",
          "AT+CPIN=\"00000000\",\"2222\" => +CME ERROR: SIM invalid - PUK blocked ; AT+CPIN? => "
@@ -209,7 +209,7 @@ TEST(ModemSimControl, WordsEchoWireAndState) {
     const Reply late = sim.feed("AT");
     EXPECT_EQ(late.bytes + std::to_string(late.delay_ms), "\r\nOK\r\n300");
     WireFormat wire;
-    EXPECT_EQ(run_control(sim, wire, "urc +CREG: 1").urc, "+CREG: 1");
+    EXPECT_EQ(run_control(sim, wire, "urc +CMT: ,24\\r\\nOK").urc, "+CMT: ,24\r\nOK");
     EXPECT_TRUE(run_control(sim, wire, "quit").quit);
     run_control(sim, wire, "lineend lf");
     run_control(sim, wire, "noise 3");
