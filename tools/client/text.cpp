@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "core/answer.h"
 #include "tools/client/orv_client.h"
 
 namespace orv::client {
@@ -14,19 +15,6 @@ namespace orv::client {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 // Whole-text unsigned number, decimal or 0x-hex, without sign or blanks.
 bool parse_unsigned(std::string_view text, unsigned long long& out) {
@@ -40,7 +28,7 @@ bool parse_unsigned(std::string_view text, unsigned long long& out) {
     }
     unsigned long long v = 0;
     for (char c : text) {
-        const int d = hex_value(c);
+        const int d = core::hex_digit_value(c);
         if (d < 0 || d >= base) {
             return false;
         }
@@ -95,7 +83,7 @@ bool from_hex(std::string_view hex, std::string& out) {
             }
             continue;
         }
-        const int d = hex_value(c);
+        const int d = core::hex_digit_value(c);
         if (d < 0) {
             return false;
         }
