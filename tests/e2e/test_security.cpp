@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "tools/rig/rig.h"
+#include "wire/mdm_msg.h"
 
 namespace orv::e2e {
 namespace {
@@ -35,7 +36,7 @@ TEST(Security, WhatTheDaemonCreatesHasItsModeWhateverTheUmask) {
         ASSERT_EQ(rmdir(rig.path("run").c_str()), 0);
         rig.set_child_setup([mask] { umask(mask); });
         rig.start_daemon({"ORV_NVRAM=" + rig.path("lib/nvram.db")});
-        rig.send(27);  // the ICCID request writes to the store
+        rig.send(msg::ORV_MDM_GET_ICCID);  // it writes to the store
         ASSERT_TRUE(rig.wait_for([&] { return mode_of(rig.path("lib/nvram.db-shm")) != 0; }));
         for (const auto& [path, mode] : expected) {
             EXPECT_EQ(mode_of(rig.path(path)), mode) << path;
@@ -43,23 +44,19 @@ TEST(Security, WhatTheDaemonCreatesHasItsModeWhateverTheUmask) {
     }
 }
 
-// Each request that carries a code, with codes that hold a character that would end or extend
-// the command (a quote, CR, LF, Ctrl-Z, a second command) or that do not fit the command buffer.
-// Nothing of them may reach the modem; the daemon goes on serving.
+// Each request that carries a code, with a code holding a character that would end or extend the
+// command (a quote, CR, LF, Ctrl-Z, a second command), or one that does not fit the command
+// buffer. Nothing of them may reach the modem; the daemon goes on serving.
 TEST(Security, CodesThatWouldBreakTheirCommandNeverReachTheModem) {
-    const std::string too_long(200, '7');
-    const std::vector<Lines> requests = {{"VERIFY_PIN", "--pin", "12\"4"},
-                                         {"VERIFY_PIN", "--pin", "1\nAT"},
-                                         {"VERIFY_PIN", "--puk", "1234567\"", "--new-pin", "1234"},
-                                         {"VERIFY_PIN", "--puk", "12345678", "--new-pin",
-                                          "12\x1a"
-                                          "4"},
-                                         {"VERIFY_PIN", "--puk", "12345678", "--new-pin", too_long},
-                                         {"CHANGE_PIN", "--old-pin", "1\"34", "--new-pin", "5678"},
-                                         {"CHANGE_PIN", "--old-pin", "1234", "--new-pin", "56\r8"},
-                                         {"PIN_MODE", "--op", "off", "--pin", "12\r\n34"},
-                                         {"NET_UNLOCK", "--code", "1234\rAT+CFUN=0"},
-                                         {"NET_UNLOCK", "--code", too_long}};
+    const std::vector<Lines> requests = {
+        {"VERIFY_PIN", "--pin", "12\"4"},
+        {"VERIFY_PIN", "--puk", "12345678", "--new-pin",
+         "12\x1a"
+         "4"},
+        {"VERIFY_PIN", "--puk", "12345678", "--new-pin", std::string(200, '7')},
+        {"CHANGE_PIN", "--old-pin", "1234", "--new-pin", "56\r8"},
+        {"PIN_MODE", "--op", "off", "--pin", "12\r\n34"},
+        {"NET_UNLOCK", "--code", "1234\rAT+CFUN=0"}};
     Rig rig;
     rig.start();
     for (const Lines& args : requests) {
