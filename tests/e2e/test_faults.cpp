@@ -143,7 +143,7 @@ TEST(Faults, TheModemGoesAwayAndComesBack) {
 
 // A bring-up that a silent modem ends early still leaves a daemon that serves, and a second
 // daemon in the same folders is refused. (The bring-up's commands and the receive loop's log
-// lines are tests/core/test_daemon.cpp's.)
+// lines are tests/daemon/test_daemon.cpp's.)
 TEST(Faults, AfterABringUpCutShortTheDaemonServesAndStaysTheOnlyOne) {
     Rig rig;
     rig.start_modem();
