@@ -149,8 +149,8 @@ TEST(Faults, AfterABringUpCutShortTheDaemonServesAndStaysTheOnlyOne) {
     rig.start_modem();
     rig.modem_ctl({"script", "AT+EGTYPE=2", "silent", "1"});
     rig.start_daemon();
-    rig.send(
-        msg::ORV_MDM_GET_IMEI);  // its first try is lost to the unanswered command, not its retry
+    // Its first try is lost to the unanswered command, not its retry.
+    rig.send(msg::ORV_MDM_GET_IMEI);
     ASSERT_TRUE(rig.wait_store("imei", "356938035643809", 20s));
     EXPECT_EQ(rig.journal(), (Lines{"AT+EGTYPE=2", "AT+CGSN"}));
     EXPECT_EQ(rig.run_second_daemon(), 255);
