@@ -1,0 +1,344 @@
+// The built tools, run as separate processes in a temporary folder: their
+// datagrams seen on a socket the test binds, their store writes read back by a
+// second SQLite connection, their factory files read byte by byte, and the
+// listener fed by datagrams the test sends. Expected bytes are written out with
+// the documented offsets, not taken from the shared header, so a drifting
+// layout shows up here.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/client/orv_client.h"
+
+namespace {
+
+using namespace orv::client;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+std::string le32(std::uint32_t v) {
+    return make_datagram(v, "");
+}
+
+// `size` zero bytes with each (offset, bytes) written at its offset.
+std::string layout(std::size_t size,
+                   std::initializer_list<std::pair<std::size_t, std::string>> puts) {
+    std::string out(size, '\0');
+    for (const auto& [offset, bytes] : puts) {
+        out.replace(offset, bytes.size(), bytes);
+    }
+    return out;
+}
+
+std::string read_file(const std::string& path) {
+    std::ostringstream all;
+    all << std::ifstream(path, std::ios::binary).rdbuf();
+    return all.str();
+}
+
+// The next datagram on `fd`, waiting up to `ms`; "(none)" when none came.
+std::string receive(int fd, int ms) {
+    pollfd pfd{fd, POLLIN, 0};
+    char buf[2048];
+    const ssize_t n = poll(&pfd, 1, ms) == 1 ? recv(fd, buf, sizeof buf, MSG_DONTWAIT) : -1;
+    return n < 0 ? "(none)" : std::string(buf, static_cast<std::size_t>(n));
+}
+
+// One run of a tool and what it should give.
+struct Call {
+    std::string command;  // tool and arguments, split by the shell
+    int status;
+    std::string text;  // part of the standard output (status 0) or of the error output
+};
+
+class ToolBinaries : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/orv_tools_test_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        db_ = dir_ + "/store/nvram.db";
+        factory_ = dir_ + "/factory";
+        ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/run"));
+        setenv("ORV_RUN_DIR", (dir_ + "/run").c_str(), 1);
+        setenv("ORV_NVRAM", db_.c_str(), 1);
+        setenv("ORV_FACTORY_DIR", factory_.c_str(), 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // Runs a tool to its end; its output goes through files.
+    Result run(const std::string& command) {
+        const std::string out = dir_ + "/out." + std::to_string(++runs_);
+        const std::string cmd = ORV_TOOLS_BIN_DIR "/" + command + " >" + out + " 2>" + out + "e";
+        const int status = std::system(cmd.c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(out + "e")};
+    }
+    std::future<Result> start(const std::string& command) {
+        return std::async(std::launch::async, [=, this] { return run(command); });
+    }
+    void expect(const std::vector<Call>& calls) {
+        for (const Call& c : calls) {
+            const Result r = run(c.command);
+            EXPECT_EQ(r.status, c.status) << c.command << ": " << r.err;
+            EXPECT_NE((c.status == 0 ? r.out : r.err).find(c.text), std::string::npos)
+                << c.command << ": " << r.out << r.err;
+        }
+    }
+    // Writes a value from another process, as the daemon does.
+    void put(const std::string& name, const std::string& value) {
+        ASSERT_EQ(run("orv_nvram set --hex " + name + " '" + to_hex(value) + "'").status, 0);
+    }
+    // The socket at `name` in the run folder, bound by the test.
+    int bind_at(const std::string& name) {
+        std::string error;
+        return bind_datagram_socket(dir_ + "/run/" + name, error);
+    }
+
+    std::string dir_, db_, factory_;
+    std::atomic<int> runs_ = 0;
+};
+
+TEST_F(ToolBinaries, SendWritesTheRequestAtItsOffsetsOrRefusesWithAReason) {
+    const int fd = bind_at("orv_mdm_path");
+    ASSERT_GE(fd, 0);
+    const std::string pin9(9, '9'), tail(1008, 'n'), code(1018, 'c');
+    const struct {
+        std::string args;
+        int status;
+        std::string sent_or_error;  // status 0: the datagram; else part of the refusal
+    } rows[] = {
+        {"verify_pin --pin " + pin9, 0, le32(3) + layout(11, {{0, pin9}})},
+        {"VERIFY_PIN --puk 12345678 --new-pin 4321", 0,
+         le32(3) + layout(15, {{0, "12345678"}, {10, "4321"}})},
+        {"verify_pin --puk '' --new-pin 99", 0, le32(3) + layout(13, {{10, "99"}})},
+        {"verify_pin --puk 1 --new-pin " + tail, 0, le32(3) + layout(1019, {{0, "1"}, {10, tail}})},
+        {"change_pin --old-pin 1111 --new-pin 2222", 0,
+         le32(4) + layout(30, {{10, "1111"}, {20, "2222"}})},
+        {"5 --op on --pin 1234", 0, le32(5) + layout(26, {{12, le32(1)}, {16, "1234"}})},
+        {"pin_mode --op off --pin 0000", 0, le32(5) + layout(26, {{16, "0000"}})},
+        {"pin_mode --op query", 0, le32(5) + layout(16, {{12, le32(2)}})},
+        {"pin_mode --op 7", 0, le32(5) + layout(26, {{12, le32(7)}})},
+        {"pin_mode --pin 1 --op -1", 0, le32(5) + layout(26, {{12, le32(~0u)}, {16, "1"}})},
+        {"net_unlock --code " + code, 0, le32(13) + layout(1019, {{0, code}})},
+        {"set_modem_mode --mode 1", 0, le32(17) + le32(1)},
+        {"ORV_MDM_GET_IMEI --raw-hex 'de ad:BE-ef'", 0, le32(7) + "\xde\xad\xbe\xef"},
+        {"GET_IMEI", 0, le32(7)},
+        {"0x21", 0, le32(33)},
+        {"4294967295", 0, le32(~0u)},
+        {"--raw-id 0xdeadbeef", 0, le32(0xdeadbeef)},
+        {"verify_pin --raw-id 77 --pin 12", 0, le32(77) + layout(11, {{0, "12"}})},
+        {"verify_pin --pin 1234567890", 2, "10 characters"},
+        {"verify_pin --puk 1 --new-pin n" + tail, 2, "holds"},
+        {"verify_pin --pin 1 --puk 2", 2, "give one of them"},
+        {"verify_pin --pin 1 --new-pin 2", 2, "goes with --puk"},
+        {"verify_pin --puk 1", 2, "needs --new-pin"},
+        {"verify_pin", 2, "needs --pin"},
+        {"change_pin --new-pin 1 --old-pin 0123456789", 2, "--old-pin"},
+        {"change_pin --old-pin 1111", 2, "needs --old-pin P and --new-pin"},
+        {"pin_mode --pin 1234 --op query", 2, "does not go with"},
+        {"pin_mode --op on", 2, "need --pin"},
+        {"pin_mode --pin 1 --op sideways", 2, "not off, on, query"},
+        {"pin_mode --pin 1", 2, "needs --op"},
+        {"net_unlock --code c" + code, 2, "1019 characters"},
+        {"set_modem_mode --mode x", 2, "not a 32-bit number"},
+        {"get_imei --pin 1", 2, "does not belong to ORV_MDM_GET_IMEI"},
+        {"99 --mode 1", 2, "does not belong to request 99"},
+        {"verify_pin --pin 1 --raw-hex 00", 2, "replaces the whole"},
+        {"get_imei --raw-hex abc", 2, "not hex"},
+        {"--raw-id x", 2, "not a 32-bit number"},
+        {"4294967296", 2, "unknown request"},
+        {"7x", 2, "unknown request"},
+        {"''", 2, "unknown request"},
+        {"", 2, "missing REQUEST"},
+        {"get_imei extra", 2, "unexpected argument"},
+        {"get_imei --timeout 3", 2, "--timeout goes with --wait-store"},
+        {"get_imei --wait-store imei --timeout 1s", 2, "not a number of seconds"},
+        {"get_imei --wait-store imei --timeout -1", 2, "not a number of seconds"},
+    };
+    for (const auto& r : rows) {
+        const Result got = run("orv_mdm_send " + r.args);
+        EXPECT_EQ(got.status, r.status) << r.args << ": " << got.err;
+        if (r.status == 0) {
+            EXPECT_EQ(receive(fd, 2000), r.sent_or_error) << r.args;
+        } else {
+            EXPECT_NE(got.err.find(r.sent_or_error), std::string::npos)
+                << r.args << ": " << got.err;
+            EXPECT_EQ(receive(fd, 0), "(none)") << r.args;
+        }
+    }
+
+    put("imei", "old");
+    auto send = start("orv_mdm_send get_imei --wait-store imei --timeout 10");
+    // The daemon's part: the request arrives, then the value is written.
+    ASSERT_EQ(receive(fd, 5000), le32(7));
+    put("imei", std::string("35\x01", 3));
+    const Result r = send.get();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "35\\x01\n");
+    expect({{"orv_mdm_send get_imei --wait-store imei --timeout 0.3", 1, "did not change"}});
+    close(fd);
+    // The socket file of a dead daemon, then no socket file: nobody listens.
+    expect({{"orv_mdm_send get_imei", 1, "not running"}});
+    std::filesystem::remove(dir_ + "/run/orv_mdm_path");
+    expect({{"orv_mdm_send get_imei", 1, "not running"}});
+}
+
+TEST_F(ToolBinaries, NvramWritesWhatASecondConnectionReads) {
+    expect(
+        {{"orv_nvram get iccid", 1, ""},  // no store yet
+         {"orv_nvram set iccid 8949", 0, ""},
+         {"orv_nvram set pin_status ''", 0, ""},
+         {"orv_nvram set --hex raw 0001ff5c", 0, ""},
+         {"orv_nvram set Language fr", 0, ""},
+         {"orv_nvram get --hex raw", 0, "0001ff5c\n"},
+         {"orv_nvram get never", 1, ""},
+         {"orv_nvram list", 0, "Language=fr\niccid=8949\npin_status=\nraw=\\x00\\x01\\xff\\x5c\n"},
+         {"orv_nvram unset Language", 0, ""},
+         {"orv_nvram unset Language", 1, ""},
+         {"orv_nvram list --hex", 0, "iccid=38393439\npin_status=\nraw=0001ff5c\n"},
+         {"orv_nvram get", 2, ""},
+         {"orv_nvram frobnicate", 2, ""},
+         {"orv_nvram set --hex x 0", 2, ""},
+         {"orv_nvram set --hex x zz", 2, ""}});
+    // A second connection: an empty value keeps its row, every value is a blob.
+    sqlite3* h = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &h), SQLITE_OK);
+    std::string seen;
+    sqlite3_exec(
+        h,
+        "SELECT group_concat(name || '=' || hex(value) || ' ' || typeof(value), "
+        "', ') FROM "
+        "(SELECT * FROM nvram ORDER BY name)",
+        [](void* o, int, char** v, char**) { return *static_cast<std::string*>(o) = v[0], 0; },
+        &seen, nullptr);
+    sqlite3_close(h);
+    EXPECT_EQ(seen, "iccid=38393439 blob, pin_status= blob, raw=0001FF5C blob");
+
+    put("a", "0");
+    auto watch = start("orv_nvram watch --count 2 --timeout 10 a");
+    // Keep changing "a" (and a value not watched) until the watcher has seen two
+    // changes; the watcher's first snapshot may come after any of these writes,
+    // so no write is assumed seen.
+    for (int i = 1;
+         i < 400 && watch.wait_for(std::chrono::milliseconds(25)) != std::future_status::ready;
+         ++i) {
+        put("a", std::to_string(i));
+        put("other", std::to_string(i));
+    }
+    const Result r = watch.get();
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(
+        r.out, std::regex(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} a=\d+\n){2})")))
+        << r.out;
+    expect({{"orv_nvram watch --timeout 0.3", 1, ""}});
+}
+
+TEST_F(ToolBinaries, FactoryWritesItemsAtomically) {
+    const std::string model32(32, 'M'), maker223(223, 'W');
+    expect(
+        {{"orv_factory version --inner V1.2 --model RX-9 --hardware HW3 "
+          "--integrated INT7 "
+          "--manufacturer " +
+              maker223,
+          0, ""}});
+    const std::string expected =
+        layout(352, {{0, "V1.2"}, {32, "RX-9"}, {64, "HW3"}, {96, maker223}, {320, "INT7"}});
+    EXPECT_EQ(read_file(factory_ + "/2000"), expected);
+    EXPECT_EQ(std::filesystem::status(factory_).permissions(), std::filesystem::perms(0750));
+
+    // Over-long fields and other mistakes are refused and leave the item as it
+    // was.
+    expect({{"orv_factory version --model " + model32, 2, "--fill-field model"},
+            {"orv_factory version --manufacturer W" + maker223, 2, "223 and its terminator"},
+            {"orv_factory version --fill-field model --model M" + model32, 2, "33 characters"},
+            {"orv_factory version --fill-field colour", 2, "not inner, model"},
+            {"orv_factory language maybe", 2, "on or off"},
+            {"orv_factory get 1234", 1, "missing"}});
+    EXPECT_EQ(read_file(factory_ + "/2000"), expected);
+
+    // A field that fills its width: no terminator, the next field untouched.
+    expect({{"orv_factory version --fill-field model --hardware H --model " + model32, 0, ""},
+            {"orv_factory language on", 0, ""}});
+    EXPECT_EQ(read_file(factory_ + "/2000").substr(0, 66), layout(66, {{32, model32}, {64, "H"}}));
+    EXPECT_EQ(read_file(factory_ + "/2301"), "\x01");
+    expect({{"orv_factory language off", 0, ""},
+            {"orv_factory show", 0, "2301 language: off"},
+            {"orv_factory show", 0, "model=\"" + model32 + "\" (fills its field, no terminator)"}});
+    EXPECT_EQ(read_file(factory_ + "/2301"), std::string(1, '\0'));
+    // Only the two items remain: no temporary file was left behind.
+    const std::filesystem::directory_iterator items(factory_);
+    EXPECT_EQ(std::distance(begin(items), end(items)), 2);
+}
+
+TEST_F(ToolBinaries, ListenerPrintsEachNotificationOnOneLine) {
+    close(bind_at("orv_mc_path"));  // a socket file left behind by a dead listener
+                                    // is replaced
+    const std::string full(32, 'S');
+    const std::pair<std::string, std::string> rows[] = {
+        {le32(1) + le32(1) + layout(32, {{0, "SIM failure"}}),
+         "pin_status kind=1 state=\"SIM failure\""},
+        {le32(2) + le32(1) + layout(32, {{0, "a\"b\nc"}}),
+         "verify_pinpuk result=1 state=\"a\\x22b\\x0ac\""},
+        {le32(1) + le32(0) + full, "pin_status kind=0 state=\"" + full + "\""},
+        {le32(3) + le32(-1), "rpc_status status=-1"},
+        {le32(4) + le32(1), "imsi_unlock_status status=1"},
+        {le32(5) + layout(96, {{0, "26201"}, {32, "262011234567890"}, {64, "8949123456789012345"}}),
+         "apn_sim_msg plmn=\"26201\" imsi=\"262011234567890\" "
+         "iccid=\"8949123456789012345\""},
+        {le32(3) + le32(7) + "xyzw", "rpc_status status=7 extra_bytes=4"},
+        {le32(4) + le32(0) + std::string(5000, 'z'),
+         "imsi_unlock_status status=0 extra_bytes=5000"},
+        // Unknown calls and datagrams too short for their call.
+        {le32(1) + le32(0) + std::string(31, 'R'), "unknown call=1 bytes=39"},
+        {le32(3) + "\x01\x02\x03", "unknown call=3 bytes=7"},
+        {le32(5) + layout(64, {{0, "26201"}}), "unknown call=5 bytes=68"},
+        {le32(0) + le32(0), "unknown call=0 bytes=8"},
+        {le32(6) + le32(0), "unknown call=6 bytes=8"},
+        {std::string("\x01\x00", 2), "unknown call=? bytes=2"},
+        {std::string(3000, '\x09'), "unknown call=151587081 bytes=3000"},
+    };
+    auto listen =
+        start("orv_mc_listen --count " + std::to_string(std::size(rows)) + " --timeout 10");
+    std::string error, expected;
+    bool bound = false;  // the listener is up once a send to its socket succeeds
+    for (int i = 0; i < 500 && !bound; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        bound = send_datagram(dir_ + "/run/orv_mc_path", rows[0].first, error) == SendResult::kSent;
+    }
+    ASSERT_TRUE(bound);
+    for (const auto& [datagram, line] : rows) {
+        if (&datagram != &rows[0].first) {
+            ASSERT_EQ(send_datagram(dir_ + "/run/orv_mc_path", datagram, error), SendResult::kSent);
+        }
+        expected += line + "\n";
+    }
+    const Result r = listen.get();
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/run/orv_mc_path"));
+
+    // A live listener is not replaced.
+    const int live = bind_at("orv_mc_path");
+    ASSERT_GE(live, 0);
+    expect({{"orv_mc_listen --timeout 1", 1, "already listens"}});
+    close(live);
+    std::filesystem::remove(dir_ + "/run/orv_mc_path");
+    expect({{"orv_mc_listen --count 0", 2, "not a positive number"},
+            {"orv_mc_listen --count 1 --timeout 0.2", 1, ""}});
+}
+
+}  // namespace
