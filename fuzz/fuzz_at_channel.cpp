@@ -137,36 +137,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (; pieces > 0 && at < size; --pieces, ++at) {
             const std::uint8_t p = data[at];
             const std::uint8_t param = p >> 5;
-            std::string piece;
-            switch (p & 7U) {
-                case 0:
-                    piece = framed("V" + std::to_string(param));
-                    break;
-                case 1:
-                    // After the final line: a report cut short, whose rest comes with the next
-                    // answer; elsewhere an empty line.
-                    piece = ((p >> 3) & 3U) == 3 ? "+CREG: 5" : "\r\n";
-                    break;
-                case 2:
-                case 3:
-                    piece = framed(kReports[param]);
-                    break;
-                case 4:
-                    piece = framed("+CMT: ,24\r\nDATA OK" + std::to_string(param));
-                    break;
-                case 5:
-                    piece = std::string(1 + param, '\0');
-                    break;
-                case 6:
-                    piece = framed("+CBM: 88\r\nOK");  // the data line reads like a final line
-                    break;
-                default:
-                    piece = framed(std::string(param * 24, 'x'));  // long, to reach the cut
-                    break;
-            }
+            const std::uint8_t where = (p >> 3) & 3U;
+            const std::string kinds[] = {
+                framed("V" + std::to_string(param)),  // an information line
+                // after the final line: a report cut short, whose rest comes with the next
+                // answer; elsewhere an empty line
+                where == 3 ? "+CREG: 5" : "\r\n", framed(kReports[param]), framed(kReports[param]),
+                framed("+CMT: ,24\r\nDATA OK" + std::to_string(param)),  // with its data line
+                std::string(1 + param, '\0'),
+                framed("+CBM: 88\r\nOK"),               // the data line reads like a final line
+                framed(std::string(param * 24, 'x'))};  // long, to reach the cut
+            const std::string& piece = kinds[p & 7U];
             // Only what is no answer text may come before the information line.
             const bool text = (p & 7U) == 0 || (p & 7U) == 7;
-            const std::uint8_t where = (p >> 3) & 3U;
             (where == 2 && !text ? before : where == 3 ? after : body) += piece;
         }
         const std::string answer = line_end_of(

@@ -30,16 +30,8 @@ using orv::fuzz::check;
 
 constexpr std::size_t kTextMax = orv::core::kResultSize - 1;
 
-TimeoutTest timeout_of(std::uint8_t bits) {
-    switch (bits & 3U) {
-        case 0:
-            return TimeoutTest::Ends;
-        case 1:
-            return TimeoutTest::RetryOnce;
-        default:
-            return TimeoutTest::Skipped;
-    }
-}
+constexpr TimeoutTest kTimeouts[] = {TimeoutTest::Ends, TimeoutTest::RetryOnce,
+                                     TimeoutTest::Skipped, TimeoutTest::Skipped};
 
 // The text the exchange holds after the channel delivered `answer`: cut to the record and up to
 // its first zero byte.
@@ -67,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     orv::fuzz::serve(answers);
 
     const AtOptions options{.wait = (bits & 8U) != 0 ? 0 : 10000,
-                            .timeout = timeout_of(bits),
+                            .timeout = kTimeouts[bits & 3U],
                             .echo = (bits & 4U) != 0};
     AtExchange ex;
     const AtOutcome outcome = ex.run(command, options);

@@ -12,6 +12,8 @@
 //   bytes 5-8   the value for orv_utoa, little-endian
 //   the rest    the source bytes
 // Missing header bytes read as zero.
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
@@ -40,44 +42,28 @@ struct Input {
 };
 
 Input parse(const std::uint8_t* data, std::size_t size) {
-    std::uint8_t h[kHeader] = {};
-    if (size != 0) {
-        std::memcpy(h, data, std::min(size, kHeader));
-    }
-    Input in{};
-    in.function = h[0] % 7U;
-    in.src_kind = h[1] % 10U;
-    in.dest_kind = h[2] % 10U;
-    in.limit = static_cast<std::uint16_t>(h[3] | (h[4] << 8));
-    in.value = static_cast<std::uint32_t>(h[5]) | (static_cast<std::uint32_t>(h[6]) << 8) |
-               (static_cast<std::uint32_t>(h[7]) << 16) | (static_cast<std::uint32_t>(h[8]) << 24);
-    if (size > kHeader) {
-        in.source = orv::fuzz::as_text(data + kHeader, size - kHeader);
-    }
-    return in;
+    const std::string_view all = orv::fuzz::as_text(data, size);
+    const auto h = [&](std::size_t i) { return i < size ? data[i] : 0U; };
+    return {h(0) % 7U,
+            h(1) % 10U,
+            h(2) % 10U,
+            static_cast<std::uint16_t>(h(3) | (h(4) << 8)),
+            orv::fuzz::le32(all, 5),
+            size > kHeader ? all.substr(kHeader) : std::string_view{}};
 }
 
-// A heap block of exactly `size` bytes holding `bytes`, cut or padded with zeros.
+// A heap block of exactly `size` bytes holding `bytes`; the source as a zero-terminated text
+// in a block of exactly its size.
 std::unique_ptr<unsigned char[]> block(std::string_view bytes, std::size_t size) {
-    auto out = std::make_unique<unsigned char[]>(size);
-    const std::size_t n = std::min(bytes.size(), size);
-    if (n != 0) {
-        std::memcpy(out.get(), bytes.data(), n);
-    }
-    return out;
+    return orv::fuzz::exact<unsigned char>(bytes, size);
 }
 
-// The source as a zero-terminated text in a block of exactly its size.
 std::unique_ptr<unsigned char[]> text_block(std::string_view bytes) {
     return block(bytes, bytes.size() + 1);
 }
 
-std::size_t text_length(const char* text) {
-    return std::strlen(text);
-}
-
-bool is_upper_hex(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
+bool upper_hex(const char* text, std::size_t n) {
+    return std::all_of(text, text + n, [](char c) { return std::strchr("0123456789ABCDEF", c); });
 }
 
 // Positions of the converters' limit: L - 1 of it, as the count of a counted source.
@@ -101,13 +87,11 @@ void utoa(const Input& in) {
     }
     auto dest = std::make_unique<char[]>(digits + 1);
     char* end = tx::orv_utoa(in.value, dest.get(), radix);
-    check(end == dest.get() + text_length(dest.get()), "orv_utoa returns its terminator");
+    check(end == dest.get() + std::strlen(dest.get()), "orv_utoa returns its terminator");
     if (radix >= 2 && radix <= 36) {
         char expected[33] = {};
         const auto r = std::to_chars(expected, expected + sizeof expected - 1, in.value, radix);
-        for (char* p = expected; p != r.ptr; ++p) {
-            *p = *p >= 'a' && *p <= 'z' ? static_cast<char>(*p - 'a' + 'A') : *p;
-        }
+        std::transform(expected, r.ptr, expected, [](char c) { return std::toupper(c); });
         check(std::string_view(dest.get()) == std::string_view(expected, r.ptr),
               "orv_utoa agrees with std::to_chars in upper case");
     }
@@ -149,16 +133,9 @@ void hex_to_bytes(const Input& in) {
 }
 
 int hex_value(unsigned char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
+    const char* const digits = "0123456789abcdef";
+    const char* at = c != 0 ? std::strchr(digits, std::tolower(c)) : nullptr;
+    return at != nullptr ? static_cast<int>(at - digits) : -1;
 }
 
 void hex_to_sim_bytes(const Input& in) {
@@ -191,15 +168,13 @@ void convert_charset(const Input& in) {
     }
     const std::size_t written = static_cast<std::size_t>(end - dest.get());
     check(written < size && *end == '\0', "the result points at the terminator written");
-    check(written == text_length(dest.get()), "no zero byte inside the output");
+    check(written == std::strlen(dest.get()), "no zero byte inside the output");
     if (in.src_kind == tx::ORV_CHARSET_GSM7 && in.dest_kind == tx::ORV_CHARSET_BIT8) {
         check(std::memcmp(dest.get(), src.get(), written) == 0, "GSM to 8-bit copies the bytes");
     }
     if (hex_out) {
-        check(written % 2 == 0, "hexadecimal output in whole bytes");
-        for (std::size_t i = 0; i < written; ++i) {
-            check(is_upper_hex(dest[i]), "hexadecimal output in upper-case digits");
-        }
+        check(written % 2 == 0 && upper_hex(dest.get(), written),
+              "hexadecimal output in whole bytes of upper-case digits");
     }
 }
 
@@ -207,7 +182,7 @@ void gsm7_walk(const Input& in) {
     const auto src = text_block(in.source);
     const unsigned char* const first = src.get();
     const unsigned char* const terminator =
-        first + text_length(reinterpret_cast<const char*>(first));
+        first + std::strlen(reinterpret_cast<const char*>(first));
     const unsigned char* p = first;
     while (*p != 0) {
         unsigned char value = 0;
@@ -220,7 +195,8 @@ void gsm7_walk(const Input& in) {
     }
 }
 
-void to_ucs2(const Input& in, bool from_gsm) {
+template <bool from_gsm>
+void to_ucs2(const Input& in) {
     const auto src = from_gsm ? text_block(in.source) : block(in.source, counted(in.limit, 4));
     const std::size_t size = std::max<std::size_t>(in.limit, 1);
     auto dest = std::make_unique<char[]>(size);
@@ -231,11 +207,9 @@ void to_ucs2(const Input& in, bool from_gsm) {
         return;
     }
     const std::size_t written = static_cast<std::size_t>(end - dest.get());
-    check(written < size && written == text_length(dest.get()), "UCS-2 output is terminated");
-    check(written % 4 == 0, "UCS-2 output in whole characters");
-    for (std::size_t i = 0; i < written; ++i) {
-        check(is_upper_hex(dest[i]), "UCS-2 output in upper-case digits");
-    }
+    check(written < size && written == std::strlen(dest.get()), "UCS-2 output is terminated");
+    check(written % 4 == 0 && upper_hex(dest.get(), written),
+          "UCS-2 output in whole characters of upper-case digits");
     if (!from_gsm) {
         check(written == 4 * counted(in.limit, 4), "8-bit source converted byte for byte");
     }
@@ -244,29 +218,10 @@ void to_ucs2(const Input& in, bool from_gsm) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using Function = void (*)(const Input&);
+    constexpr Function kFunctions[] = {utoa,      hex_to_bytes,  hex_to_sim_bytes, convert_charset,
+                                       gsm7_walk, to_ucs2<true>, to_ucs2<false>};
     const Input in = parse(data, size);
-    switch (in.function) {
-        case 0:
-            utoa(in);
-            break;
-        case 1:
-            hex_to_bytes(in);
-            break;
-        case 2:
-            hex_to_sim_bytes(in);
-            break;
-        case 3:
-            convert_charset(in);
-            break;
-        case 4:
-            gsm7_walk(in);
-            break;
-        case 5:
-            to_ucs2(in, true);
-            break;
-        case 6:
-            to_ucs2(in, false);
-            break;
-    }
+    kFunctions[in.function](in);
     return 0;
 }

@@ -1,12 +1,15 @@
-// Pieces shared by the fuzz targets: cutting one input into its parts, serving modem answers
-// through the recording platform, and the check that turns a broken promise into a crash that
-// libFuzzer (or the replay driver) reports.
+// Pieces shared by the fuzz targets: cutting one input into its parts, exactly sized copies,
+// serving modem answers through the recording platform, and the check that turns a broken
+// promise into a crash that libFuzzer (or the replay driver) reports.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,53 +26,49 @@ inline void check(bool holds, const char* what) {
     }
 }
 
-// The input as text.
 inline std::string_view as_text(const std::uint8_t* data, std::size_t size) {
     return {reinterpret_cast<const char*>(data), size};
 }
 
-// The separator between the modem answers of one input: a zero byte, which no answer can carry
-// (the channel hands the daemon zero-terminated text).
-inline constexpr char kAnswerSeparator = '\0';
+// The 32-bit little-endian number at `at`; bytes past the end read as zero.
+inline std::uint32_t le32(std::string_view bytes, std::size_t at) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4 && at + i < bytes.size(); ++i) {
+        v |= std::uint32_t{static_cast<unsigned char>(bytes[at + i])} << (8 * i);
+    }
+    return v;
+}
 
-// Splits `text` at every separator; an empty text gives no pieces, a text ending in the
-// separator gives an empty last piece.
+// A heap block of exactly `size` bytes holding `bytes`, cut or padded with zeros: a read or write
+// one byte past it is an AddressSanitizer report.
+template <typename Char = char>
+std::unique_ptr<Char[]> exact(std::string_view bytes, std::size_t size) {
+    auto out = std::make_unique<Char[]>(size);
+    if (!bytes.empty() && size != 0) {
+        std::memcpy(out.get(), bytes.data(), std::min(bytes.size(), size));
+    }
+    return out;
+}
+
+// Splits `text` at every zero byte, which no answer can carry (the channel hands the daemon
+// zero-terminated text). An empty text gives no pieces, a text ending in a zero byte gives an
+// empty last piece.
 inline std::vector<std::string> split_answers(std::string_view text) {
     std::vector<std::string> out;
-    if (text.empty()) {
-        return out;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find(kAnswerSeparator, start);
-        if (end == std::string_view::npos) {
-            out.emplace_back(text.substr(start));
-            return out;
-        }
+    for (std::size_t start = 0; start < text.size() || (start > 0 && start == text.size());) {
+        const std::size_t end = std::min(text.find('\0', start), text.size());
         out.emplace_back(text.substr(start, end - start));
         start = end + 1;
     }
+    return out;
 }
 
-// A modem answer carrying `line` as its one information line, as the modem frames it:
-// CR LF line CR LF CR LF OK CR LF.
-inline std::string framed(std::string_view line) {
-    return fake::info_ok(line);
-}
-
-// Resets the recording platform and queues `answers` for the exchanges to come.
-inline void serve(const std::vector<std::string>& answers) {
+// Resets the recording platform and queues `answers` for the exchanges to come; with `framed`
+// each is the information line of an answer (CR LF line CR LF CR LF OK CR LF).
+inline void serve(const std::vector<std::string>& answers, bool framed = false) {
     fake::reset();
     for (const std::string& a : answers) {
-        fake::fake().answers.push_back(a);
-    }
-}
-
-// Serves each line framed as an information line followed by OK.
-inline void serve_lines(const std::vector<std::string>& lines) {
-    fake::reset();
-    for (const std::string& l : lines) {
-        fake::fake().answers.push_back(framed(l));
+        fake::fake().answers.push_back(framed ? fake::info_ok(a) : a);
     }
 }
 
@@ -82,9 +81,8 @@ inline const std::string* stored(const char* name) {
 
 // Checks that a written parameter-store value is no longer than `max`.
 inline void check_stored_length(const char* name, std::size_t max, const char* what) {
-    if (const std::string* v = stored(name)) {
-        check(v->size() <= max, what);
-    }
+    const std::string* v = stored(name);
+    check(v == nullptr || v->size() <= max, what);
 }
 
 }  // namespace orv::fuzz

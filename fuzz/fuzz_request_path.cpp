@@ -48,13 +48,7 @@ constexpr LoweredFlag kLoweredFlags[] = {
 };
 
 std::int32_t load_le32(std::string_view bytes, std::size_t at) {
-    std::uint32_t v = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        const std::size_t k = at + i;
-        const auto b = k < bytes.size() ? static_cast<unsigned char>(bytes[k]) : 0U;
-        v |= static_cast<std::uint32_t>(b) << (8 * i);
-    }
-    return static_cast<std::int32_t>(v);
+    return static_cast<std::int32_t>(orv::fuzz::le32(bytes, at));
 }
 
 void set_up_platform(std::string_view message) {
@@ -100,18 +94,10 @@ void check_commands() {
 void check_flags_only_lowered() {
     constexpr std::string_view kWrite = "WRITE ";
     for (const std::string& entry : fake().timeline) {
-        const std::string_view e = entry;
-        if (!e.starts_with(kWrite)) {
-            continue;
-        }
-        const std::string_view rest = e.substr(kWrite.size());
-        const std::size_t eq = rest.find('=');
-        const std::string_view name = rest.substr(0, eq);
-        const std::string_view value = rest.substr(eq + 1);
         for (const LoweredFlag& flag : kLoweredFlags) {
-            if (name == flag.name) {
-                check(value == flag.lowered, "handshake flags are only lowered");
-            }
+            const std::string written = std::string(kWrite) + std::string(flag.name) + "=";
+            check(!entry.starts_with(written) || entry.substr(written.size()) == flag.lowered,
+                  "handshake flags are only lowered");
         }
     }
 }

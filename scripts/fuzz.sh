@@ -14,7 +14,7 @@ seconds="${1:-20}"
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(request_path at_exchange at_channel sim_counters sim_files convert)
+  targets=(request_path at_exchange at_channel sim_files convert)
 fi
 build="${ORV_FUZZ_BUILD:-build-fuzz}"
 
