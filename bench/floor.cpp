@@ -43,7 +43,10 @@ int main() {
 
     sqlite3* db = nullptr;
     sqlite3_stmt* upsert = nullptr;
+    // A reader of the store (the load tool) may hold it while the table is made: wait for it, as
+    // the daemon's store does.
     if (sqlite3_open(orv::paths::get(orv::paths::kNvram), &db) != SQLITE_OK ||
+        sqlite3_busy_timeout(db, 5000) != SQLITE_OK ||
         sqlite3_exec(db,
                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"
                      "CREATE TABLE IF NOT EXISTS nvram(name TEXT PRIMARY KEY NOT NULL, value BLOB "
