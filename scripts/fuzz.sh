@@ -14,7 +14,7 @@ seconds="${1:-20}"
 shift || true
 targets=("$@")
 if [ "${#targets[@]}" -eq 0 ]; then
-  targets=(request_path at_exchange at_channel sim_files convert)
+  targets=(request_path at_channel sim_files convert)
 fi
 build="${ORV_FUZZ_BUILD:-build-fuzz}"
 
@@ -32,7 +32,6 @@ cmake --build "$build" -j2 --target orv_fuzz_targets
 # Longest input per target: the AT exchange goes past the 10240-byte answer record.
 max_len() {
   case "$1" in
-    at_exchange) echo 12288 ;;
     request_path | convert) echo 4096 ;;
     *) echo 2048 ;;
   esac
