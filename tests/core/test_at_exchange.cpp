@@ -102,23 +102,6 @@ TEST_F(AtExchangeTest, TimeoutEmptyAndRetry) {
     }
 }
 
-TEST_F(AtExchangeTest, InformationLinesFollowTheChosenWording) {
-    fake().answers = {fake::info_ok("123"), fake::info_ok("456")};
-    AtExchange ex;
-    ex.run("AT+CGSN");
-    ex.run("AT+CGSN", {.texts = kTextsLeadingBlank});
-    EXPECT_EQ(fake().log_texts(), (Lines{
-                                      "6 mdm_ATcmd_buf is AT+CGSN \n",
-                                      "6 (char*)mdm_res.aucDataBuf is \r\n123\r\n\r\nOK\r\n \n",
-                                      "6 mdm_at_result is 123\r\n\r\nOK\r\n \n",
-                                      "6 mdm_at_result_process is 123 \n",
-                                      "6  mdm_ATcmd_buf is AT+CGSN\n",
-                                      "6  (char*)mdm_res.aucDataBuf is \r\n456\r\n\r\nOK\r\n\n",
-                                      "6  mdm_at_result is 456\r\n\r\nOK\r\n\n",
-                                      "6  mdm_at_result_process is 456\n",
-                                  }));
-}
-
 TEST_F(AtExchangeTest, EchoAndWaitFollowTheOptions) {
     fake().answers = {fake::final_line("OK"), fake::final_line("OK")};
     AtExchange ex;

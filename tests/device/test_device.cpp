@@ -211,15 +211,6 @@ TEST(Version, PcbAndOvnPublishTheirFields) {
             expect_logged(c.item ? "" : "0 get ORV_CFG_VERSION_ID error \n", c.pcb);
         }
     }
-    // Each published field is logged once, the device number not.
-    fake::reset();
-    fake().cfg_items[2000] = Record{"WA1", "X1", a32, "Orv", "I9"}.bytes();
-    orv_quorl_mdm_get_ovn(nullptr);
-    orv_quorl_mdm_get_pcb(nullptr);
-    EXPECT_EQ(fake().log_texts(), lines("6 wa_inner_version is WA1 \n|6 manufacturer is Orv \n|"
-                                        "6 model_name is X1 \n|6 integrate_version is I9 \n|"
-                                        "6 hardware_version is " +
-                                        a32 + " \n"));
 }
 
 }  // namespace
