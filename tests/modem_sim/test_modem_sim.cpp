@@ -68,14 +68,14 @@ TEST(ModemSim, Conversations) {
          "AT+CIMI => 234150123456789|OK ; AT+CFUN? => +CFUN: 1|OK"},
         {"control: a card keeps its counters out of the slot, but locks again; busy; refusals",
          "[device]\ncmee = 2\n[sim.default]\npin_lock = true\n[sim.other]\nimsi = \"1\"\n",
-         "AT+CPIN=\"9\" => +CME ERROR: incorrect password ; ctl swap other => ok ; AT+CIMI => 1|OK "
-         "; ctl swap nobody => error ; AT+CIMI => 1|OK ; ctl remove => ok ; AT+CPIN? => +CME "
-         "ERROR: SIM not inserted ; ctl busy 1 => error ; ctl insert default => ok ; ctl busy 1 => "
-         "ok ; AT+CPIN? => +CME ERROR: SIM busy ; AT+CPIN? => +CPIN: SIM PIN|OK ; AT+EPINC => "
-         "+EPINC: 2, 3, 10, 10|OK ; ctl help => commands ; ctl script AT report sideways RING => "
-         "error ; ctl script AT => error ; ctl script AT delay soon => error ; ctl script AT "
-         "silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => error ; ctl urc \"open "
-         "=> error ; ctl dance => error ; ctl  => error"},
+         "AT+CPIN=\"1234\" => OK ; AT+CPWD=\"SC\",\"9\",\"5678\" => +CME ERROR: incorrect password "
+         "; ctl swap other => ok ; AT+CIMI => 1|OK ; ctl swap nobody => error ; AT+CIMI => 1|OK ; "
+         "ctl remove => ok ; AT+CPIN? => +CME ERROR: SIM not inserted ; ctl busy 1 => error ; ctl "
+         "insert default => ok ; ctl busy 1 => ok ; AT+CPIN? => +CME ERROR: SIM busy ; AT+CPIN? => "
+         "+CPIN: SIM PIN|OK ; AT+EPINC => +EPINC: 2, 3, 10, 10|OK ; ctl script AT report sideways "
+         "RING => error ; ctl script AT => error ; ctl script AT delay soon => error ; ctl script "
+         "AT silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => error ; ctl urc "
+         "\"open => error ; ctl dance => error ; ctl  => error"},
     };
     for (const auto& [name, profile, steps] : rows) {
         ModemSim sim(parse_profile(profile, name));
