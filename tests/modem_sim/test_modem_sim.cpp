@@ -108,6 +108,10 @@ TEST(ModemSim, ProfilesRefuseWhatTheyCannotUseAndSayWhere) {
         EXPECT_THAT([&] { parse_profile(text, "p.toml"); },
                     testing::ThrowsMessage<ProfileError>(testing::HasSubstr(where)));
     }
+    for (const auto& f :
+         std::filesystem::directory_iterator(ORV_SOURCE_DIR "/tools/modem_sim/profiles")) {
+        EXPECT_NO_THROW(load_profile(f.path())) << f.path();  // shipped with the program
+    }
 }
 
 // Escapes of the control; the echo and a profile's delay; the line end, noise and state
