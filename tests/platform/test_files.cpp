@@ -92,14 +92,23 @@ TEST_F(FilesTest, DeviceDatabaseRowsReachTheCallbackInOrder) {
     EXPECT_EQ(file_mode(path("missing.db")), ~0u);  // never created
 }
 
-// ICCIDs against the shipped database, one per rule: their four country digits (4, 3, then 2
-// digits asked) find the language stored.
-TEST_F(FilesTest, EachCountryRuleFindsItsLanguageInTheShippedDatabase) {
+// Real ICCIDs of every country group against the shipped database: their four country digits
+// (4, 3, then 2 digits asked) find the language stored.
+TEST_F(FilesTest, EveryCountryGroupFindsItsPhonesLanguageInTheShippedDatabase) {
     setenv("ORV_DEVICE_DB", ORV_TEST_DEVICE_DB, 1);
-    // ICCID prefixes as issuers print them (the calling code after 89, then the issuer): +7 and
-    // +1 with and without the leading 0, a 3-digit and a 2-digit code, Canada's 302 inside +30.
+    // ICCID prefixes as issuers print them (the calling code after 89, then the issuer), and
+    // the language: +7 and +1 with and without the leading 0 and Canada's MCC form; countries
+    // whose official language differs from the most spoken one; big markets and neighbours.
     std::istringstream rows(
-        "8970101 ru 8907010 ru 8914800 en 8901410 en 8935101 pt 8949226 de 8930272 en 8930101 el");
+        "8970101 ru 8970199 ru 8907010 ru 8977020 ru 8914800 en 8901410 en 8901260 en 8930272 en "
+        "8930261 en 8924301 fr 8923301 en 8959501 es 8922101 fr 8923601 fr 8926501 en 8925402 en "
+        "8925610 en 8991100 en 8937501 ru 8950901 fr 8922301 fr 8922701 fr 8926401 en 8964011 en "
+        "8963030 en 8930101 el 8944100 en 8949226 de 8933201 fr 8934010 es 8939010 it 8931160 nl "
+        "8932100 nl 8941010 de 8943010 de 8948020 pl 8946200 sv 8947020 nb 8935101 pt 8935301 en "
+        "8935801 fi 8938001 uk 8990010 tr 8992010 ur 8986001 zh 8985200 zh 8981100 ja 8982050 ko "
+        "8962100 id 8984040 vi 8966010 th 8961010 en 8955050 pt 8952020 es 8954030 es 8920020 ar "
+        "8923401 en 8927010 en 8925502 sw 8996601 ar 8997102 ar 8997201 he 8921200 ar 8996101 ar "
+        "8938101 sr");
     for (std::string iccid, language; rows >> iccid >> language;) {
         orv_nvconfig_write("Language", "-", 1);
         char country[sim_identity::kCountrySize] = {};
