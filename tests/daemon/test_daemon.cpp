@@ -68,7 +68,6 @@ TEST_F(DaemonTest, EachIdentifierReachesItsHandler) {
         {ORV_MDM_SET_MODEM_MODE, 1, "AT AT+CFUN=0"},
         {ORV_MDM_SET_MODEM_MODE, 0, "AT AT+CFUN=1"},
         {ORV_MDM_SET_MODEM_MODE, 2, ""},
-        {ORV_MDM_SET_MODEM_MODE, 0x100, ""},
         {ORV_MDM_SET_MODEM_MODE, 0xFFFFFFFF, ""},
         {ORV_MDM_GET_ICCID, 0, "AT AT+CRSM=176,12258,0,0,10"},
         {ORV_MDM_GET_IMSI, 0, "AT AT+CIMI"},

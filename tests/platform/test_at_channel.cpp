@@ -318,21 +318,5 @@ TEST_F(AtChannelTest, TcpModemAnswersAndIsReconnectedAfterItCloses) {
     close(listener);
 }
 
-TEST(AtLineReader, TheAnswerIsBoundedByTheBufferGiven) {
-    const std::pair<std::size_t, std::string> rows[] = {
-        {1, ""}, {3, "\r\n"}, {6, "\r\nOK\r"}, {64, "\r\nOK\r\n"}};
-    for (const auto& [size, expected] : rows) {
-        char out[80];
-        std::memset(out, 'x', sizeof out);
-        at_channel::LineReader reader;
-        reader.begin("AT", out, size);
-        reader.feed("AT\r\r\nOK\r\n");
-        const std::size_t n = reader.finish();
-        EXPECT_EQ(std::string(out, n), expected);
-        EXPECT_EQ(out[n], '\0');
-        EXPECT_EQ(out[size], 'x');  // nothing written past the given size
-    }
-}
-
 }  // namespace
 }  // namespace orv::test

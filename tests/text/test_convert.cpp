@@ -92,19 +92,6 @@ enum class Fn { Charset, GsmUcs2, Bit8Ucs2 };
 
 // Every converter: its result, and nothing written past the capacity it states (limit L: L bytes
 // for hex and UCS-2 output, L + 1 for 8-bit output).
-// A text longer than the reader's 16-bit positions: it reads 65534 characters and writes the
-// 32767 bytes its contract promises, not one more (the byte after them keeps its canary).
-TEST(Convert, TerminatedHexToBytesStopsAtItsPositionLimit) {
-    constexpr std::size_t kPromisedBytes = 32767;
-    for (const std::size_t length : {std::size_t{65534}, std::size_t{65536}, std::size_t{70000}}) {
-        const std::string src(length, 'A');
-        Bytes dest(kPromisedBytes + 1, kCanary);
-        orv_hex_to_bytes(src.c_str(), dest.data());
-        EXPECT_EQ(dest[kPromisedBytes - 1], 0xAA) << length;
-        EXPECT_EQ(dest[kPromisedBytes], kCanary) << length;
-    }
-}
-
 TEST(Convert, Converters) {
     const struct {
         const char* name;

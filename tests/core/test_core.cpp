@@ -1,11 +1,45 @@
+// The core's readers of answers and the AT exchange over the recording platform.
 #include <gtest/gtest.h>
 
+#include <string_view>
+
+#include "core/answer.h"
 #include "core/at_exchange.h"
 #include "tests/fake/fake_platform.h"
 #include "tests/fake/story.h"
 
 namespace orv::core {
 namespace {
+
+TEST(AnswerReaders, QuotedField) {
+    const struct {
+        std::string_view line;
+        Quoted status;
+        std::string_view text;
+    } rows[] = {
+        {R"(+CRSM: 144, 0,"98F5")", Quoted::Found, "98F5"},
+        {R"(+CNUM: "","123",129)", Quoted::Found, ""},
+        {"+CRSM: 144, 0", Quoted::NoQuote, ""},
+        {R"(+CRSM: 144, 0,"01)", Quoted::Unclosed, "01"},
+        {"\"", Quoted::Unclosed, ""},
+    };
+    for (const auto& r : rows) {
+        const QuotedField f = quoted_field(r.line);
+        EXPECT_EQ(f.status, r.status) << r.line;
+        EXPECT_EQ(f.text, r.text) << r.line;
+    }
+}
+
+TEST(AnswerReaders, HexDigitValueOfEveryCharacter) {
+    constexpr std::string_view kDigits = "0123456789ABCDEF";
+    for (int c = 0; c < 256; ++c) {
+        const char ch = static_cast<char>(c);
+        const std::size_t upper =
+            kDigits.find(static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c));
+        const int want = upper == std::string_view::npos ? -1 : static_cast<int>(upper);
+        EXPECT_EQ(hex_digit_value(ch), want) << c;
+    }
+}
 
 using fake::fake;
 using fake::Lines;
@@ -24,7 +58,6 @@ struct CutCase {
 
 // How an answer is cut into the result (after the leading CR LF) and its first line.
 TEST_F(AtExchangeTest, CutsAnswerIntoResultAndFirstLine) {
-    const std::string long_line(300, 'x');
     const CutCase cases[] = {
         {"info line then OK", "\r\n+CPIN: READY\r\n\r\nOK\r\n", "+CPIN: READY\r\n\r\nOK\r\n",
          "+CPIN: READY"},
@@ -100,15 +133,6 @@ TEST_F(AtExchangeTest, TimeoutEmptyAndRetry) {
         EXPECT_EQ(fake().timeline, r.retried ? twice : once) << r.answers;
         fake::expect_logged(r.log, r.answers);
     }
-}
-
-TEST_F(AtExchangeTest, EchoAndWaitFollowTheOptions) {
-    fake().answers = {fake::final_line("OK"), fake::final_line("OK")};
-    AtExchange ex;
-    ex.run("AT");
-    ex.run("AT", {.wait = 0, .echo = false});
-    EXPECT_EQ(fake().echoes, (Lines{"\r\nOK\r\n"}));
-    EXPECT_EQ(fake().waits, (std::vector<int>{10000, 0}));
 }
 
 TEST_F(AtExchangeTest, ComposeRefusesCommandsThatDoNotFit) {
