@@ -1,6 +1,6 @@
-// Pieces shared by the fuzz targets: cutting one input into its parts, exactly sized copies,
-// serving modem answers through the recording platform, and the check that turns a broken
-// promise into a crash that libFuzzer (or the replay driver) reports.
+// Pieces shared by the fuzz targets: the input as text and its numbers, exactly sized copies, and
+// the check that turns a broken promise into a crash that libFuzzer (or the replay driver)
+// reports.
 #pragma once
 
 #include <algorithm>
@@ -10,11 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
-#include <vector>
-
-#include "tests/fake/fake_platform.h"
 
 namespace orv::fuzz {
 
@@ -48,41 +44,6 @@ std::unique_ptr<Char[]> exact(std::string_view bytes, std::size_t size) {
         std::memcpy(out.get(), bytes.data(), std::min(bytes.size(), size));
     }
     return out;
-}
-
-// Splits `text` at every zero byte, which no answer can carry (the channel hands the daemon
-// zero-terminated text). An empty text gives no pieces, a text ending in a zero byte gives an
-// empty last piece.
-inline std::vector<std::string> split_answers(std::string_view text) {
-    std::vector<std::string> out;
-    for (std::size_t start = 0; start < text.size() || (start > 0 && start == text.size());) {
-        const std::size_t end = std::min(text.find('\0', start), text.size());
-        out.emplace_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
-// Resets the recording platform and queues `answers` for the exchanges to come; with `framed`
-// each is the information line of an answer (CR LF line CR LF CR LF OK CR LF).
-inline void serve(const std::vector<std::string>& answers, bool framed = false) {
-    fake::reset();
-    for (const std::string& a : answers) {
-        fake::fake().answers.push_back(framed ? fake::info_ok(a) : a);
-    }
-}
-
-// The value last written to the parameter store under `name`, if any.
-inline const std::string* stored(const char* name) {
-    const auto& store = fake::fake().store;
-    const auto it = store.find(name);
-    return it == store.end() ? nullptr : &it->second;
-}
-
-// Checks that a written parameter-store value is no longer than `max`.
-inline void check_stored_length(const char* name, std::size_t max, const char* what) {
-    const std::string* v = stored(name);
-    check(v == nullptr || v->size() <= max, what);
 }
 
 }  // namespace orv::fuzz
