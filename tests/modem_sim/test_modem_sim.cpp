@@ -1,8 +1,9 @@
 // The virtual modem's own pieces: the control commands and their effects, the profile's scripts,
-// the PUK's counters, profile refusals, the control's escapes, echo, wire and state, and the line
-// on a real pseudo-terminal (chunks, line ends, noise, the relink after a hangup). The program as
-// a whole runs under every end-to-end test, which shows the answers the daemon parses and the SIM
-// states behind them (PIN, network lock, files, faults, reports, line ends, noise).
+// the PUK's counters, the SIM files, PIN change and lock and network lock with the commands the
+// daemon sends (tests/sim_security and tests/sim_identity hold the daemon's side of the same
+// answers), profile refusals, the control's escapes, echo, wire and state, and the line on a real
+// pseudo-terminal (chunks, line ends, noise, the relink after a hangup). The program as a whole,
+// on a pty and on TCP, runs under the end-to-end tests.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -72,16 +73,26 @@ TEST(ModemSim, Conversations) {
          "AT+CPIN=\"0\" => +CME ERROR: 12 ; AT+CPIN=\"1\",\"2222\" => +CME ERROR: 16 ; "
          "AT+CPIN=\"12345678\",\"2222\" => OK ; AT+EPINC => +EPINC: 3, 3, 10, 10|OK ; ctl swap b "
          "=> ok ; AT+CPIN=\"1\",\"2222\" => +CME ERROR: 262"},
-        {"control: a card keeps its counters out of the slot, but locks again; busy; refusals",
-         "[device]\ncmee = 2\n[sim.default]\npin_lock = true\n[sim.other]\nimsi = \"1\"\n",
+        {"control: a card keeps its counters out of the slot, but locks again; busy; the files, "
+         "PIN change and lock and network lock the daemon's requests use; refusals",
+         "[device]\ncmee = 2\n[sim.default]\npin_lock = true\niccid = \"8944123456789012345\"\n"
+         "languages = [\"en\"]\nmnc_digits = 3\n[sim.other]\nimsi = \"1\"\n"
+         "[sim.locked.locks.network]\nkey = \"11112222\"\n",
          "AT+CPIN=\"1234\" => OK ; AT+CPWD=\"SC\",\"9\",\"5678\" => +CME ERROR: incorrect password "
          "; ctl swap other => ok ; AT+CIMI => 1|OK ; ctl swap nobody => error ; AT+CIMI => 1|OK ; "
          "ctl remove => ok ; AT+CPIN? => +CME ERROR: SIM not inserted ; ctl busy 1 => error ; ctl "
          "insert default => ok ; ctl busy 1 => ok ; AT+CPIN? => +CME ERROR: SIM busy ; AT+CPIN? => "
-         "+CPIN: SIM PIN|OK ; AT+EPINC => +EPINC: 2, 3, 10, 10|OK ; ctl script AT report sideways "
-         "RING => error ; ctl script AT => error ; ctl script AT delay soon => error ; ctl script "
-         "AT silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => error ; ctl urc "
-         "\"open => error ; ctl dance => error ; ctl  => error"},
+         "+CPIN: SIM PIN|OK ; AT+EPINC => +EPINC: 2, 3, 10, 10|OK ; AT+CRSM=176,12258,0,0,10 => "
+         "+CRSM: 144, 0,\"984421436587092143F5\"|OK ; AT+CPIN=\"1234\" => OK ; "
+         "AT+CPWD=\"SC\",\"1234\",\"8765\" => OK ; AT+CLCK=\"SC\",0,\"8765\" => OK ; "
+         "AT+CLCK=\"SC\",2 => +CLCK: 0|OK ; "
+         "AT+CRSM=176,12037,0,0,2 => +CRSM: 144, 0,\"656E\"|OK ; AT+CRSM=176,28589,0,0,4 => +CRSM: "
+         "144, 0,\"00000003\"|OK ; ctl swap locked => ok ; AT+CPIN? => +CPIN: PH-NET PIN|OK ; "
+         "AT+CPIN=\"00000000\" => +CME ERROR: incorrect password ; AT+CPIN=\"11112222\" => OK ; "
+         "AT+CLCK=\"PN\",0,\"11112222\" => OK ; AT+CPIN? => +CPIN: READY|OK ; ctl script AT report "
+         "sideways RING => error ; ctl script AT => error ; ctl script AT delay soon => error ; "
+         "ctl script AT silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => error ; "
+         "ctl urc \"open => error ; ctl dance => error ; ctl  => error"},
     };
     for (const auto& [name, profile, steps] : rows) {
         ModemSim sim(parse_profile(profile, name));
