@@ -44,13 +44,14 @@ mode_t mode_of(const std::string& path) {
 
 // A daemon started under an empty umask gives what it creates its own mode (the platform tests
 // make the same files under umask 077; the store's WAL and shared-memory files are only made
-// here). Then the modem goes away (its pty and link removed) and comes back at the same place: a
-// request meanwhile ends with the empty answer, the first one after its return is served by the
-// same daemon process, and a second daemon in the same folders is refused. (Silence, line ends,
-// noise, late answers, hang-ups and a modem on TCP at the channel: test_at_channel.cpp.)
+// here). Then the modem, on TCP here, goes away and comes back on the same port: a request
+// meanwhile ends with the empty answer, the first one after its return is served by the same
+// daemon process, and a second daemon in the same folders is refused. (Silence, line ends, noise,
+// late answers, a pty that hangs up or goes away and comes back: test_at_channel.cpp.)
 TEST(Faults, ModesWhateverTheUmaskAndAModemThatGoesAwayAndComesBack) {
     Rig rig;
-    rig.start_modem();
+    rig.start_modem({.tcp_port = 0});
+    const int port = rig.modem_port();
     // The run folder is the daemon's to create here (the controller's socket goes with it).
     ASSERT_EQ(std::filesystem::remove_all(rig.path("run")), 2u);
     rig.set_child_setup([] { umask(0); });
@@ -69,7 +70,7 @@ TEST(Faults, ModesWhateverTheUmaskAndAModemThatGoesAwayAndComesBack) {
     rig.stop_modem();
     rig.send(ORV_MDM_GET_ICCID);
     ASSERT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), kRequestDone) == 2; }));
-    rig.start_modem();
+    rig.start_modem({.tcp_port = port});
     rig.send(ORV_MDM_GET_ICCID);
     const std::string served = std::string("sim iccid is ") + kIccid;
     EXPECT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), served) == 2; }));
@@ -219,7 +220,7 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         }
         // Past the size limit a write fails with EFBIG instead of killing the writer.
         rig.set_child_setup([] { signal(SIGXFSZ, SIG_IGN); });
-        rig.start({.tcp_port = 0}, {kQuickWaits});  // the modem on TCP here, on a pty elsewhere
+        rig.start({.tcp_port = 0}, {kQuickWaits});  // the modem on TCP: a new daemon, a new client
         ASSERT_TRUE(probe(rig, 15s));               // the store is made
         if (row.at_start) {
             rig.stop_daemon();
@@ -248,9 +249,8 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         EXPECT_TRUE(probe(rig));
         // The log is written again.
         EXPECT_TRUE(rig.wait_for([&] { return rig.log_messages().size() > logged; }));
-        for (int& fd : ends) {
-            close(std::exchange(fd, -1));
-        }
+        close(std::exchange(ends[0], -1));
+        close(std::exchange(ends[1], -1));
     }
 }
 

@@ -75,9 +75,9 @@ TEST(ModemSim, Conversations) {
          "=> ok ; AT+CPIN=\"1\",\"2222\" => +CME ERROR: 262"},
         {"control: a card keeps its counters out of the slot, but locks again; busy; the files, "
          "PIN change and lock and network lock the daemon's requests use; refusals",
-         "[device]\ncmee = 2\n[sim.default]\npin_lock = true\niccid = \"8944123456789012345\"\n"
-         "languages = [\"en\"]\nmnc_digits = 3\n[sim.other]\nimsi = \"1\"\n"
-         "[sim.locked.locks.network]\nkey = \"11112222\"\n",
+         "[device]\ncmee = 2\n[sim.default]\npin_lock = true\niccid = "
+         "\"8944123456789012345\"\nlanguages = [\"en\"]\nmnc_digits = 3\n[sim.other]\nimsi = "
+         "\"1\"\n[sim.locked.locks.network]\nkey = \"11112222\"\n",
          "AT+CPIN=\"1234\" => OK ; AT+CPWD=\"SC\",\"9\",\"5678\" => +CME ERROR: incorrect password "
          "; ctl swap other => ok ; AT+CIMI => 1|OK ; ctl swap nobody => error ; AT+CIMI => 1|OK ; "
          "ctl remove => ok ; AT+CPIN? => +CME ERROR: SIM not inserted ; ctl busy 1 => error ; ctl "
@@ -85,14 +85,14 @@ TEST(ModemSim, Conversations) {
          "+CPIN: SIM PIN|OK ; AT+EPINC => +EPINC: 2, 3, 10, 10|OK ; AT+CRSM=176,12258,0,0,10 => "
          "+CRSM: 144, 0,\"984421436587092143F5\"|OK ; AT+CPIN=\"1234\" => OK ; "
          "AT+CPWD=\"SC\",\"1234\",\"8765\" => OK ; AT+CLCK=\"SC\",0,\"8765\" => OK ; "
-         "AT+CLCK=\"SC\",2 => +CLCK: 0|OK ; "
-         "AT+CRSM=176,12037,0,0,2 => +CRSM: 144, 0,\"656E\"|OK ; AT+CRSM=176,28589,0,0,4 => +CRSM: "
-         "144, 0,\"00000003\"|OK ; ctl swap locked => ok ; AT+CPIN? => +CPIN: PH-NET PIN|OK ; "
-         "AT+CPIN=\"00000000\" => +CME ERROR: incorrect password ; AT+CPIN=\"11112222\" => OK ; "
-         "AT+CLCK=\"PN\",0,\"11112222\" => OK ; AT+CPIN? => +CPIN: READY|OK ; ctl script AT report "
-         "sideways RING => error ; ctl script AT => error ; ctl script AT delay soon => error ; "
-         "ctl script AT silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => error ; "
-         "ctl urc \"open => error ; ctl dance => error ; ctl  => error"},
+         "AT+CLCK=\"SC\",2 => +CLCK: 0|OK ; AT+CRSM=176,12037,0,0,2 => +CRSM: 144, 0,\"656E\"|OK ; "
+         "AT+CRSM=176,28589,0,0,4 => +CRSM: 144, 0,\"00000003\"|OK ; ctl swap locked => ok ; "
+         "AT+CPIN? => +CPIN: PH-NET PIN|OK ; AT+CPIN=\"00000000\" => +CME ERROR: incorrect "
+         "password ; AT+CPIN=\"11112222\" => OK ; AT+CPIN? => +CPIN: READY|OK ; "
+         "AT+CLCK=\"PN\",0,\"11112222\" => OK ; AT+CLCK=\"PN\",2 => +CLCK: 0|OK ; ctl script AT "
+         "report sideways RING => error ; ctl script AT => error ; ctl script AT delay soon => "
+         "error ; ctl script AT silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => "
+         "error ; ctl urc \"open => error ; ctl dance => error ; ctl  => error"},
     };
     for (const auto& [name, profile, steps] : rows) {
         ModemSim sim(parse_profile(profile, name));
