@@ -6,7 +6,8 @@
 // becomes a row of table language(Country_code TEXT, Language TEXT). The daemon puts the country
 // digits into its query without quotes, so SQLite reads them as a number: 01 is read as 1. A code
 // with leading zeros is therefore stored twice, as the ICCID carries it (01) and as the query
-// reaches it (1). The database is written to a temporary file and renamed into place, so a failed
+// reaches it (1). A code that begins another one of a different language is refused (below). The
+// database is written to a temporary file and renamed into place, so a failed
 // run never leaves a half-filled database behind.
 #include <sqlite3.h>
 
@@ -124,6 +125,20 @@ int main(int argc, char** argv) {
         const std::string bare = code.substr(first);
         if (codes.insert(bare).second) {
             rows.emplace_back(bare, rows[i].second);
+        }
+    }
+    // The daemon shortens the country digits (4, then 3, then 2) until a row is found, so a code
+    // that begins a longer one must name the same language, or a SIM of the longer code's country
+    // could get the shorter one's. The one clash accepted: Canada's MCC form 302 inside +30, where
+    // no Greek issuer identifier begins with 2.
+    for (const auto& [shorter, shorter_language] : rows) {
+        for (const auto& [longer, longer_language] : rows) {
+            if (longer != shorter && longer.starts_with(shorter) &&
+                shorter_language != longer_language && !(shorter == "30" && longer == "302")) {
+                std::cerr << csv_path << ": code " << shorter << " (" << shorter_language
+                          << ") begins code " << longer << " (" << longer_language << ")\n";
+                return 1;
+            }
         }
     }
 

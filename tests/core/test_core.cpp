@@ -49,16 +49,14 @@ class AtExchangeTest : public ::testing::Test {
     void SetUp() override { fake::reset(); }
 };
 
-struct CutCase {
-    const char* name;
-    std::string answer;
-    const char* result;
-    const char* first_line;
-};
-
 // How an answer is cut into the result (after the leading CR LF) and its first line.
 TEST_F(AtExchangeTest, CutsAnswerIntoResultAndFirstLine) {
-    const CutCase cases[] = {
+    const struct {
+        const char* name;
+        std::string answer;
+        const char* result;
+        const char* first_line;
+    } cases[] = {
         {"info line then OK", "\r\n+CPIN: READY\r\n\r\nOK\r\n", "+CPIN: READY\r\n\r\nOK\r\n",
          "+CPIN: READY"},
         {"bare OK", "\r\nOK\r\n", "OK\r\n", "OK"},
@@ -69,7 +67,7 @@ TEST_F(AtExchangeTest, CutsAnswerIntoResultAndFirstLine) {
         {"two characters", "\r\n", "", ""},
         {"glued unsolicited line after OK", "\r\nOK\r\n+CREG: 1\r\n", "OK\r\n+CREG: 1\r\n", "OK"},
     };
-    for (const CutCase& c : cases) {
+    for (const auto& c : cases) {
         fake::reset();
         fake().answers = {c.answer};
         AtExchange ex;
@@ -123,9 +121,7 @@ TEST_F(AtExchangeTest, TimeoutEmptyAndRetry) {
          "6 mdm_at_result_process is TIMEOUT \n"},
     };
     for (const auto& r : rows) {
-        fake::reset();
-        const std::vector<std::string> answers = fake::answers(r.answers);
-        fake().answers.assign(answers.begin(), answers.end());
+        fake::script(r.answers);
         AtExchange ex;
         EXPECT_EQ(ex.run("AT+X", r.options), r.outcome) << r.answers;
         const Lines once = {"AT AT+X"};

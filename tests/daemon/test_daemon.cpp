@@ -28,16 +28,6 @@ class DaemonTest : public ::testing::Test {
     void SetUp() override { fake::reset(); }
 };
 
-TEST(MessageTables, NamesFollowTheIdentifiers) {
-    for (std::uint32_t id = 0; id < msg::kMsgCount; ++id) {
-        EXPECT_EQ(msg::msg_id_by_name(msg::mdm_msg_name_table[id]), id);
-    }
-    EXPECT_EQ(msg::msg_name(msg::kMsgCount), msg::kUnknownMsgName);
-    EXPECT_EQ(msg::msg_name(0xFFFFFFFFu), msg::kUnknownMsgName);
-    EXPECT_EQ(msg::msg_id_by_name("get_imei"), msg::ORV_MDM_GET_IMEI);
-    EXPECT_EQ(msg::msg_id_by_name("ORV_MDM_NOPE"), std::nullopt);
-}
-
 // Every identifier reaches its own handler: a step only that handler takes shows which (identifiers
 // 2 and 11 share the PIN status handler). An identifier without a handler, or an inert one, logs
 // nothing beyond the dispatcher's two lines. The radio mode is the payload's first word, read
@@ -188,9 +178,7 @@ TEST_F(DaemonTest, BringUpSendsItsThreeCommandsUntilOneIsUnanswered) {
         {"OK|TIMEOUT|TIMEOUT", "EGTYPE=2|CFUN=1|SLEEP 3|CFUN=1"},  // its logs checked below
     };
     for (const auto& r : rows) {
-        fake::reset();
-        const std::vector<std::string> answers = fake::answers(r.answers);
-        fake().answers.assign(answers.begin(), answers.end());
+        fake::script(r.answers);
         orv_send_cfun();
         Lines want = fake::split(r.timeline);
         for (std::string& e : want) {

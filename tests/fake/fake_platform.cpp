@@ -62,6 +62,14 @@ std::string bounded(const char* text, std::size_t size) {
 
 using orv::fake::fake;
 
+namespace {
+// Records one timeline entry; the platform call's result.
+int note(std::string entry) {
+    fake().timeline.push_back(std::move(entry));
+    return 0;
+}
+}  // namespace
+
 extern "C" {
 
 int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms) {
@@ -127,8 +135,7 @@ int orv_nvconfig_read(const char* name, void* buf, int size) {
 }
 
 int orv_nvconfig_save(void) {
-    fake().timeline.push_back("SAVE");
-    return 0;
+    return note("SAVE");
 }
 
 int orv_cfg_get_item(int id, void* buf, int size) {
@@ -145,36 +152,30 @@ int orv_cfg_get_item(int id, void* buf, int size) {
 }
 
 int orv_mc_state_mdm_return_pin_status(int kind, const char* state) {
-    fake().timeline.push_back("NOTIFY pin_status " + std::to_string(kind) + " " + state);
-    return 0;
+    return note("NOTIFY pin_status " + std::to_string(kind) + " " + state);
 }
 
 int orv_mc_state_mdm_return_verify_pinpuk(int result, const char* state) {
-    fake().timeline.push_back("NOTIFY verify_pinpuk " + std::to_string(result) + " " + state);
-    return 0;
+    return note("NOTIFY verify_pinpuk " + std::to_string(result) + " " + state);
 }
 
 int orv_mc_state_mdm_return_rpc_status(int status) {
-    fake().timeline.push_back("NOTIFY rpc_status " + std::to_string(status));
-    return 0;
+    return note("NOTIFY rpc_status " + std::to_string(status));
 }
 
 int orv_mc_state_mdm_return_imsi_unlock_status(int status) {
-    fake().timeline.push_back("NOTIFY imsi_unlock_status " + std::to_string(status));
-    return 0;
+    return note("NOTIFY imsi_unlock_status " + std::to_string(status));
 }
 
 int orv_mc_relay_quorl_apn_sim_msg(const apn_sim_msg* record) {
     using orv::fake::bounded;
-    fake().timeline.push_back("NOTIFY apn_sim_msg " + bounded(record->plmn, sizeof record->plmn) +
-                              "|" + bounded(record->imsi, sizeof record->imsi) + "|" +
-                              bounded(record->iccid, sizeof record->iccid));
-    return 0;
+    return note("NOTIFY apn_sim_msg " + bounded(record->plmn, sizeof record->plmn) + "|" +
+                bounded(record->imsi, sizeof record->imsi) + "|" +
+                bounded(record->iccid, sizeof record->iccid));
 }
 
 int orv_lib_led_power_vol_state(int percentage, int charging) {
-    fake().timeline.push_back("LED " + std::to_string(percentage) + " " + std::to_string(charging));
-    return 0;
+    return note("LED " + std::to_string(percentage) + " " + std::to_string(charging));
 }
 
 int orv_libmdm_db_exec_sql(const char* sql, orv_db_row_cb callback, void* context) {

@@ -38,6 +38,13 @@ inline std::vector<std::string> answers(std::string_view s) {
     return out;
 }
 
+// Resets the platform and scripts its answers, written as answers() reads them.
+inline void script(std::string_view s) {
+    reset();
+    const std::vector<std::string> in = answers(s);
+    fake().answers.assign(in.begin(), in.end());
+}
+
 // Every "LEVEL text" entry of `want` begins a line logged (written with its line feed, an entry
 // must match the whole line).
 inline void expect_logged(std::string_view want, std::string_view label) {
@@ -69,9 +76,7 @@ struct Story {
 // compared as '|'-joined text, so an entry may hold '|' itself (the APN record does).
 template <typename Run>
 void expect_story(const Story& s, Run run) {
-    reset();
-    const std::vector<std::string> in = answers(s.answers);
-    fake().answers.assign(in.begin(), in.end());
+    script(s.answers);
     run();
     std::string timeline;
     for (const std::string& entry : fake().timeline) {
