@@ -54,6 +54,8 @@ enum class LogFile : int {
     version,
     battery,
     radio,
+    // the field trace
+    trace,
 };
 
 inline constexpr int kLinesPerLogFile = 1000;

@@ -2,6 +2,7 @@
 #include <csignal>
 
 #include "daemon/daemon.h"
+#include "daemon/trace.h"
 #include "platform/orv_paths.h"
 
 int main() {
@@ -13,5 +14,6 @@ int main() {
     paths::make_dirs(paths::get(paths::kRunDir));
     paths::make_dirs(paths::get(paths::kLogDir));
     paths::make_parent_dirs(paths::get(paths::kNvram));
+    orv::daemon::trace::start();
     return orv::daemon::orv_quorl_mdm_run();
 }

@@ -32,6 +32,13 @@ enum {
 // Returns the outcome code.
 int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms);
 
+// Optional observer of the line, for recording: when the program defines this function, the
+// channel calls it with every piece of bytes it writes to the port (direction 0) and reads from
+// it (direction 1), as it goes and before any cleaning. A program that does not define it links
+// and runs as before (the reference is weak); channel libraries that do not call it are allowed.
+enum { ORV_AT_WRITTEN = 0, ORV_AT_READ = 1 };
+__attribute__((weak)) void orv_at_observe(int direction, const char* bytes, int length);
+
 #ifdef __cplusplus
 }
 #endif

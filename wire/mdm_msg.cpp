@@ -32,4 +32,26 @@ std::optional<std::uint32_t> msg_id_by_name(std::string_view name) {
     return std::nullopt;
 }
 
+namespace notify {
+
+std::size_t compose(unsigned char* out, Call call, int value, const char* state,
+                    const void* record) {
+    const std::size_t size = size_of(call);
+    std::memset(out, 0, size);
+    store_u32(out, call);
+    if (call == kApnSimMsg) {
+        if (record != nullptr) {
+            std::memcpy(out + 4, record, 3 * kApnFieldSize);
+        }
+    } else if (size > 4) {
+        store_u32(out + 4, static_cast<std::uint32_t>(value));
+        if (size > 8 && state != nullptr) {
+            std::memcpy(out + 8, state, strnlen(state, kStateTextSize - 1));
+        }
+    }
+    return size;
+}
+
+}  // namespace notify
+
 }  // namespace orv::msg

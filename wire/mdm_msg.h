@@ -203,6 +203,13 @@ constexpr std::size_t size_of(Call c) {
     }
     return 0;
 }
+
+// Writes the datagram of `call` into `out` (kMaxSize bytes at least) and returns its size: the
+// call number, then `value` (kinds 1 to 4) and, for kinds 1 and 2, `state` cut to 31 characters
+// and zero-padded to its field (none: an empty text); for kind 5, the 96 bytes at `record` as
+// they are (none: zeros).
+std::size_t compose(unsigned char* out, Call call, int value, const char* state,
+                    const void* record = nullptr);
 }  // namespace notify
 
 // Factory configuration item 2000: the 352-byte version record, one zero-terminated text per

@@ -226,11 +226,19 @@ bool ensure_open(std::int64_t deadline) {
     return g_fd >= 0;
 }
 
+// Shows the bytes to the program's line observer, when it has one.
+void observe(int direction, const char* bytes, ssize_t n) {
+    if (orv_at_observe != nullptr && n > 0) {
+        orv_at_observe(direction, bytes, static_cast<int>(n));
+    }
+}
+
 Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
     while (len > 0) {
         const ssize_t n =
             g_is_socket ? send(g_fd, data, len, MSG_NOSIGNAL) : write(g_fd, data, len);
         if (n > 0) {
+            observe(ORV_AT_WRITTEN, data, n);
             data += n;
             len -= static_cast<std::size_t>(n);
             continue;
@@ -333,6 +341,7 @@ Io pump(std::int64_t deadline, bool drain, Done done) {
         if (n <= 0) {
             return Io::kFailed;  // end of stream or error
         }
+        observe(ORV_AT_READ, g_chunk, n);
         const string_view bytes(g_chunk, static_cast<std::size_t>(n));
         g_after_final = bytes.substr(g_reader.feed(bytes));
     }

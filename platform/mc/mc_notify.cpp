@@ -38,63 +38,30 @@ int send_datagram(const unsigned char* data, std::size_t len) {
     return n == static_cast<ssize_t>(len) ? 0 : -1;
 }
 
-void put_int(unsigned char* at, int value) {
-    orv::msg::store_u32(at, static_cast<std::uint32_t>(value));
-}
-
-// State text field: at most 31 characters, zero-padded to 32 bytes.
-void put_state(unsigned char* at, const char* state) {
-    std::memset(at, 0, notify::kStateTextSize);
-    if (state != nullptr) {
-        const std::size_t len = strnlen(state, notify::kStateTextSize - 1);
-        std::memcpy(at, state, len);
-    }
-}
-
-int send_int_and_state(notify::Call call, int value, const char* state) {
-    unsigned char buf[notify::size_of(notify::kPinStatus)];
-    static_assert(sizeof buf == notify::size_of(notify::kVerifyPinPuk));
-    put_int(buf, static_cast<int>(call));
-    put_int(buf + 4, value);
-    put_state(buf + 8, state);
-    return send_datagram(buf, sizeof buf);
-}
-
-int send_int(notify::Call call, int value) {
-    unsigned char buf[notify::size_of(notify::kRpcStatus)];
-    static_assert(sizeof buf == notify::size_of(notify::kImsiUnlockStatus));
-    put_int(buf, static_cast<int>(call));
-    put_int(buf + 4, value);
-    return send_datagram(buf, sizeof buf);
+// Each call sends its datagram as orv::msg::notify::compose writes it.
+int send_call(notify::Call call, int value, const char* state, const void* record = nullptr) {
+    unsigned char buf[notify::kMaxSize];
+    return send_datagram(buf, notify::compose(buf, call, value, state, record));
 }
 
 }  // namespace
 
 extern "C" int orv_mc_state_mdm_return_pin_status(int kind, const char* state) {
-    return send_int_and_state(notify::kPinStatus, kind, state);
+    return send_call(notify::kPinStatus, kind, state);
 }
 
 extern "C" int orv_mc_state_mdm_return_verify_pinpuk(int result, const char* state) {
-    return send_int_and_state(notify::kVerifyPinPuk, result, state);
+    return send_call(notify::kVerifyPinPuk, result, state);
 }
 
 extern "C" int orv_mc_state_mdm_return_rpc_status(int status) {
-    return send_int(notify::kRpcStatus, status);
+    return send_call(notify::kRpcStatus, status, nullptr);
 }
 
 extern "C" int orv_mc_state_mdm_return_imsi_unlock_status(int status) {
-    return send_int(notify::kImsiUnlockStatus, status);
+    return send_call(notify::kImsiUnlockStatus, status, nullptr);
 }
 
 extern "C" int orv_mc_relay_quorl_apn_sim_msg(const apn_sim_msg* record) {
-    unsigned char buf[notify::size_of(notify::kApnSimMsg)];
-    put_int(buf, static_cast<int>(notify::kApnSimMsg));
-    if (record == nullptr) {
-        std::memset(buf + 4, 0, sizeof buf - 4);
-    } else {
-        std::memcpy(buf + 4, record->plmn, notify::kApnFieldSize);
-        std::memcpy(buf + 4 + notify::kApnFieldSize, record->imsi, notify::kApnFieldSize);
-        std::memcpy(buf + 4 + 2 * notify::kApnFieldSize, record->iccid, notify::kApnFieldSize);
-    }
-    return send_datagram(buf, sizeof buf);
+    return send_call(notify::kApnSimMsg, 0, nullptr, record);
 }
