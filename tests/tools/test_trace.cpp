@@ -1,0 +1,189 @@
+// orv_trace over hand-written traces: the reader's refusals, the byte-string escaping, the
+// timeline of one session and its redaction.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tools/trace/commands.h"
+
+namespace {
+
+using namespace orv::trace;
+
+std::string zeros(int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) {
+        out += "\\u0000";
+    }
+    return out;
+}
+
+// A start-up, an ICCID request with an unsolicited line, a PIN entry that times out and is
+// answered late, and an IMSI and own number request.
+const std::string kTrace =
+    R"({"k":"trace","t":0,"v":1,"wall":"2026-12-06T10:00:00Z","pid":1234}
+{"k":"preset","t":0.0001,"n":"iccid","v":"8944123456789012345F"}
+{"k":"req","t":3.1204,"id":27,"m":"\u001B\u0000\u0000\u0000"}
+{"k":"cmd","t":3.1205,"c":"AT+CRSM=176,12258,0,0,10","w":3000}
+{"k":"tx","t":3.1206,"b":"AT+CRSM=176,12258,0,0,10\r"}
+{"k":"rx","t":3.13,"b":"\r\n+CREG: 1\r\n"}
+{"k":"rx","t":3.1556,"b":"\r\n+CRSM: 144, 0,\"984421436587092143F5\"\r\n\r\nOK\r\n"}
+{"k":"ans","t":3.17,"o":0,"a":"+CRSM: 144, 0,\"984421436587092143F5\"\r\nOK"}
+{"k":"write","t":3.157,"n":"sim_iccid","v":"8944123456789012345F"}
+{"k":"notify","t":3.159,"b":"\u0001)" +
+    zeros(7) + "READY" + zeros(27) + R"("}
+{"k":"idle","t":3.1614}
+{"k":"req","t":5,"id":3,"m":"\u0003\u0000\u0000\u00001234)" +
+    zeros(6) + R"("}
+{"k":"cmd","t":5.001,"c":"AT+CPIN=\"1234\"","w":5000}
+{"k":"ans","t":8.001,"o":1,"a":""}
+{"k":"rx","t":8.5,"b":"\r\nOK\r\n"}
+{"k":"write","t":8.6,"n":"pin_code","v":"1234"}
+{"k":"idle","t":8.7}
+{"k":"req","t":10,"id":28,"m":"\u001C\u0000\u0000\u0000"}
+{"k":"cmd","t":10.001,"c":"AT+CIMI","w":3000}
+{"k":"ans","t":10.02,"o":0,"a":"262011234567890\r\nOK"}
+{"k":"cmd","t":10.04,"c":"AT+CNUM","w":3000}
+{"k":"ans","t":10.05,"o":0,"a":"+CNUM: \"Own\",\"+491701234567\",145\r\nOK"}
+{"k":"write","t":10.06,"n":"msisdn","v":"+491701234567"}
+)";
+
+TEST(TraceReader, RefusesBadLinesNamingTheLine) {
+    const std::string ok = "{\"k\":\"idle\",\"t\":1}\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {ok + "{\"k\":\"req\",\"t\":2,\"m\":\"\"}", "x.jsonl:2: 'req' record without 'id'"},
+        {"[1]", "x.jsonl:1: not a JSON object"},
+        {"{\"t\":1}", "record without 'k'"},
+        {"{\"k\":\"idle\"}", "'idle' record without 't'"},
+        {"{\"k\":\"beep\",\"t\":1}", "unknown kind 'beep'"},
+        {"{\"k\":\"cmd\",\"t\":1,\"c\":\"AT\",\"w\":\"5\"}", "'cmd' record: 'w' is not an integer"},
+        {"{\"k\":\"preset\",\"t\":1,\"n\":\"a\",\"v\":3}", "'v' is not a string or null"},
+        {"{\"k\":\"row\",\"t\":1,\"v\":[\"a\",1]}", "an array holds only strings and null"},
+        {"{\"k\":\"idle\",\"t\":1,\"t\":2}", "field 't' given twice"},
+        {"{\"k\":\"rx\",\"t\":1,\"b\":\"\\u0100\"}", "\\u escape above 00FF"},
+        {"{\"k\":\"rx\",\"t\":1,\"b\":\"\x01\"}", "control byte in a string"},
+        {ok + "\n" + ok, "x.jsonl:2: empty line"},
+        {ok + "{\"k\":\"rx\",\"t\":2,\"b\":\"AT+C", "x.jsonl:2: the record ends before"},
+        {ok + "\n\n", ""},  // empty trailing lines are fine
+    };
+    for (const auto& [text, expected] : cases) {
+        std::vector<Record> records;
+        std::string error;
+        EXPECT_EQ(parse_trace(text, "x.jsonl", records, error), expected.empty()) << text;
+        EXPECT_NE(error.find(expected), std::string::npos) << text << " -> " << error;
+    }
+}
+
+TEST(TraceReader, EveryByteSurvivesWriterAndReader) {
+    Record rx{Kind::kRx, 1.5, {{"b", {}}}};
+    rx.fields[0].value.type = Value::Type::kString;
+    for (int c = 0; c < 256; ++c) {
+        rx.fields[0].value.text.push_back(static_cast<char>(c));
+    }
+    const std::string line = format_record(rx);
+    EXPECT_NE(line.find(R"(\u001F !\"#)"), std::string::npos);
+    EXPECT_NE(line.find(R"([\\]^)"), std::string::npos);
+    EXPECT_NE(line.find(R"(\t\n\u000B\u000C\r)"), std::string::npos);
+    EXPECT_NE(line.find(R"(~\u007F\u0080)"), std::string::npos);
+    Record back;
+    std::string error;
+    ASSERT_TRUE(parse_record(line, back, error)) << error;
+    EXPECT_EQ(back.str("b"), rx.str("b"));
+    EXPECT_EQ(format_record(back), line);
+}
+
+class TraceTool : public ::testing::Test {
+  protected:
+    void SetUp() override { std::ofstream(path_, std::ios::binary) << kTrace; }
+    void TearDown() override { unlink(path_.c_str()); }
+    int run_tool(std::vector<std::string> args, std::string& out, std::string& err) {
+        for (std::string& a : args) {
+            a = a == "FILE" ? path_ : a;
+        }
+        std::ostringstream o, e;
+        const int status = run(args, o, e);
+        out = o.str();
+        err = e.str();
+        return status;
+    }
+    const std::string path_ = "/tmp/orv_trace_test_" + std::to_string(getpid()) + ".jsonl";
+};
+
+TEST_F(TraceTool, ShowsTheSessionAndFiltersIt) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> present, absent;
+    };
+    const Case cases[] = {
+        {{"show", "FILE"},
+         0,
+         {"start-up (pid 1234, 2026-12-06T10:00:00Z)", "request 27 ORV_MDM_GET_ICCID",
+          "AT+CRSM=176,12258,0,0,10  -> 35 ms  +CRSM: 144, 0,\"984421436587092143F5\" | OK",
+          "(unsolicited before the answer: +CREG: 1)", "notify pin_status kind=0 state=\"READY\"",
+          "done after 41 ms", "AT+CPIN=\"1234\"  -> timeout after 3000 ms (wait 5000 ms)",
+          "(late, after the answer: OK)", "AT+CIMI  -> 19 ms  262011234567890 | OK",
+          "(not finished in the trace"},
+         {}},
+        {{"show", "FILE", "--id", "verify_pin"},
+         0,
+         {"request 3 ORV_MDM_VERIFY_PIN"},
+         {"GET_ICCID", "start-up"}},
+        {{"show", "FILE", "--from", "4", "--to", "6"},
+         0,
+         {"VERIFY_PIN"},
+         {"GET_ICCID", "GET_IMSI"}},
+        {{"show", "FILE", "--id", "nope"}, 2, {"--id nope is not a request"}, {}},
+        {{"show", "/nonexistent.jsonl"}, 2, {"/nonexistent.jsonl: cannot be opened"}, {}},
+        {{"redact", "--help"}, 0, {"Usage: orv_trace redact FILE"}, {}},
+    };
+    for (const Case& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(run_tool(c.args, out, err), c.status) << c.args[0] << " " << c.args.back();
+        const std::string& text = c.status == 0 ? out : err;
+        for (const std::string& p : c.present) {
+            EXPECT_NE(text.find(p), std::string::npos) << p << " not in\n" << text;
+        }
+        for (const std::string& a : c.absent) {
+            EXPECT_EQ(text.find(a), std::string::npos) << a << " in\n" << text;
+        }
+    }
+}
+
+TEST_F(TraceTool, RedactsConsistentlyKeepingLengthsAndPrefixes) {
+    std::string out, err;
+    ASSERT_EQ(run_tool({"redact", "FILE"}, out, err), 0);
+    EXPECT_EQ(err, "redacted: 1 code, 1 ICCID, 1 IMSI, 1 number\n");
+    for (const char* secret : {"1234\\u0000", "\\\"1234\\\"", "89441234567890", "436587092143",
+                               "262011234567890", "491701234567"}) {
+        EXPECT_EQ(out.find(secret), std::string::npos) << secret;
+    }
+    std::vector<Record> before, r;
+    std::string error;
+    ASSERT_TRUE(parse_trace(kTrace, "t", before, error) && parse_trace(out, "r", r, error));
+    ASSERT_EQ(r.size(), before.size());
+    for (std::size_t i = 0; i < r.size(); ++i) {  // every value keeps its length
+        EXPECT_EQ(format_record(r[i]).size(), format_record(before[i]).size()) << i;
+    }
+    const std::string iccid = r[8].str("v");  // write sim_iccid
+    EXPECT_EQ(iccid.substr(0, 6), "894412");
+    EXPECT_EQ(iccid.back(), 'F');
+    EXPECT_EQ(r[1].str("v"), iccid);  // preset iccid
+    std::string swapped = iccid;
+    for (std::size_t i = 0; i + 1 < swapped.size(); i += 2) {
+        std::swap(swapped[i], swapped[i + 1]);
+    }
+    EXPECT_EQ(r[7].str("a"), "+CRSM: 144, 0,\"" + swapped + "\"\r\nOK");
+    const std::string pin = r[15].str("v");  // write pin_code
+    EXPECT_EQ(r[11].str("m").substr(4, 4), pin);
+    EXPECT_EQ(r[12].str("c"), "AT+CPIN=\"" + pin + "\"");
+    const std::string imsi = r[19].str("a");
+    EXPECT_EQ(imsi.substr(0, 6), "262011");
+    const std::string number = r[22].str("v");
+    EXPECT_EQ(r[21].str("a"), "+CNUM: \"Own\",\"" + number + "\",145\r\nOK");
+    EXPECT_EQ(number[0], '+');
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// The command line of orv_trace: one command word, then its file and options.
+#include <algorithm>
+#include <fstream>
+#include <ostream>
+
+#include "tools/client/orv_client.h"
+#include "tools/trace/commands.h"
+
+namespace orv::trace {
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+constexpr const char* kUsage =
+    "Usage: orv_trace show FILE [--id N|NAME] [--from SECONDS] [--to SECONDS]\n"
+    "       orv_trace redact FILE [-o OUT]\n"
+    "Reads a field trace of the modem manager (docs/traces.md).\n"
+    "\n"
+    "  show     print the trace as a timeline: start-up, then each request with its\n"
+    "           commands, response times, answers and what the daemon published\n"
+    "  redact   write the trace with its codes, ICCID, IMSI and own number replaced\n"
+    "\n"
+    "'orv_trace COMMAND --help' describes each command.\n"
+    "Exit status: 0 done, 1 output not written, 2 trace not readable or usage error.\n";
+
+constexpr const char* kShowUsage =
+    "Usage: orv_trace show FILE [--id N|NAME] [--from SECONDS] [--to SECONDS]\n"
+    "Prints the trace as a timeline. Times are seconds since the trace began.\n"
+    "\n"
+    "  --id N|NAME      only the requests with this identifier: a number, a full\n"
+    "                   name (ORV_MDM_GET_ICCID) or a short one (get_iccid)\n"
+    "  --from SECONDS   only the start-up, requests and pauses that reach past SECONDS\n"
+    "  --to SECONDS     only those that begin at or before SECONDS\n"
+    "  --help           print this help\n"
+    "\n"
+    "Bytes outside printable ASCII, and the backslash, are shown as \\xNN.\n"
+    "Exit status: 0 shown, 2 trace not readable (the line is named) or usage error.\n";
+
+constexpr const char* kRedactUsage =
+    "Usage: orv_trace redact FILE [-o OUT]\n"
+    "Writes the trace with its private values replaced, the same value by the same\n"
+    "replacement everywhere: PIN, PUK and unlock codes, the ICCID (also in the\n"
+    "SIM's own digit order), the IMSI and the own number. Lengths stay, as do the\n"
+    "first 6 characters of ICCID and IMSI and every character that is not a digit.\n"
+    "A summary goes to standard error.\n"
+    "\n"
+    "  -o OUT, --output OUT   write to OUT instead of standard output\n"
+    "  --help                 print this help\n"
+    "\n"
+    "Exit status: 0 written, 1 OUT not written, 2 trace not readable or usage error.\n";
+
+int usage_error(std::ostream& err, const std::string& message, const char* usage) {
+    err << "orv_trace: " << message << "\n" << usage;
+    return client::kExitUsage;
+}
+
+// Splits `args` into one file and "--name value" options; false with a message otherwise.
+struct Parsed {
+    std::string file;
+    std::vector<std::pair<std::string, std::string>> options;
+    bool help = false;
+};
+
+bool parse_args(const Args& args, const std::vector<std::string>& known, Parsed& out,
+                std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            out.help = true;
+            return true;
+        }
+        if (a.size() > 1 && a[0] == '-') {
+            std::string name = a;
+            std::string value;
+            const std::size_t eq = a.find('=');
+            const bool inline_value = eq != std::string::npos && a.starts_with("--");
+            if (inline_value) {
+                name = a.substr(0, eq);
+                value = a.substr(eq + 1);
+            }
+            if (std::find(known.begin(), known.end(), name) == known.end()) {
+                error = "unknown option " + name;
+                return false;
+            }
+            if (!inline_value) {
+                if (i + 1 >= args.size()) {
+                    error = name + " needs a value";
+                    return false;
+                }
+                value = args[++i];
+            }
+            out.options.emplace_back(name, value);
+        } else if (out.file.empty()) {
+            out.file = a;
+        } else {
+            error = "unexpected argument " + a;
+            return false;
+        }
+    }
+    if (out.file.empty()) {
+        error = "no trace file given";
+        return false;
+    }
+    return true;
+}
+
+int cmd_show(const Args& args, std::ostream& out, std::ostream& err) {
+    Parsed p;
+    std::string error;
+    if (!parse_args(args, {"--id", "--from", "--to"}, p, error)) {
+        return usage_error(err, error, kShowUsage);
+    }
+    if (p.help) {
+        out << kShowUsage;
+        return client::kExitOk;
+    }
+    ShowOptions options;
+    for (const auto& [name, value] : p.options) {
+        std::uint32_t id = 0;
+        if (name == "--id") {
+            if (!client::parse_request_id(value, id)) {
+                return usage_error(err, "--id " + value + " is not a request", kShowUsage);
+            }
+            options.id = id;
+        } else if (!client::parse_seconds(value, name == "--from" ? options.from : options.to)) {
+            return usage_error(err, name + " " + value + " is not a number of seconds", kShowUsage);
+        }
+    }
+    std::vector<Record> records;
+    if (!read_trace(p.file, records, error)) {
+        err << "orv_trace: " << error << "\n";
+        return client::kExitUsage;
+    }
+    out << show(records, options);
+    return client::kExitOk;
+}
+
+int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
+    Parsed p;
+    std::string error;
+    if (!parse_args(args, {"-o", "--output"}, p, error)) {
+        return usage_error(err, error, kRedactUsage);
+    }
+    if (p.help) {
+        out << kRedactUsage;
+        return client::kExitOk;
+    }
+    std::vector<Record> records;
+    if (!read_trace(p.file, records, error)) {
+        err << "orv_trace: " << error << "\n";
+        return client::kExitUsage;
+    }
+    const RedactCounts counts = redact(records);
+    std::string text;
+    for (const Record& rec : records) {
+        text += format_record(rec) + "\n";
+    }
+    if (p.options.empty()) {
+        out << text;
+    } else {
+        const std::string& path = p.options.back().second;
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        if (!(file << text) || !file.flush()) {
+            err << "orv_trace: " << path << " not written\n";
+            return client::kExitFailed;
+        }
+    }
+    err << describe(counts) << "\n";
+    return client::kExitOk;
+}
+
+struct Command {
+    std::string_view name;
+    int (*run)(const Args&, std::ostream&, std::ostream&);
+};
+
+// One row per command. `replay`, which plays a trace against today's daemon and the virtual
+// modem, comes with tools/trace/replay.cpp and takes its row here.
+constexpr Command kCommands[] = {
+    {"show", cmd_show},
+    {"redact", cmd_redact},
+};
+
+}  // namespace
+
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty()) {
+        return usage_error(err, "no command given", kUsage);
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        out << kUsage;
+        return client::kExitOk;
+    }
+    for (const Command& c : kCommands) {
+        if (args[0] == c.name) {
+            return c.run(Args(args.begin() + 1, args.end()), out, err);
+        }
+    }
+    return usage_error(err, "unknown command " + args[0], kUsage);
+}
+
+}  // namespace orv::trace
