@@ -15,14 +15,18 @@ using Args = std::vector<std::string>;
 constexpr const char* kUsage =
     "Usage: orv_trace show FILE [--id N|NAME] [--from SECONDS] [--to SECONDS]\n"
     "       orv_trace redact FILE [-o OUT]\n"
+    "       orv_trace replay FILE [--fast] [--wait-scale X]\n"
     "Reads a field trace of the modem manager (docs/traces.md).\n"
     "\n"
     "  show     print the trace as a timeline: start-up, then each request with its\n"
     "           commands, response times, answers and what the daemon published\n"
     "  redact   write the trace with its codes, ICCID, IMSI and own number replaced\n"
+    "  replay   run the recorded requests against today's daemon and the virtual modem\n"
+    "           and compare what it publishes with the recording\n"
     "\n"
     "'orv_trace COMMAND --help' describes each command.\n"
-    "Exit status: 0 done, 1 output not written, 2 trace not readable or usage error.\n";
+    "Exit status: 0 done, 1 output not written or replay differs, 2 trace not readable or usage\n"
+    "error.\n";
 
 constexpr const char* kShowUsage =
     "Usage: orv_trace show FILE [--id N|NAME] [--from SECONDS] [--to SECONDS]\n"
@@ -175,11 +179,11 @@ struct Command {
     int (*run)(const Args&, std::ostream&, std::ostream&);
 };
 
-// One row per command. `replay`, which plays a trace against today's daemon and the virtual
-// modem, comes with tools/trace/replay.cpp and takes its row here.
+// One row per command.
 constexpr Command kCommands[] = {
     {"show", cmd_show},
     {"redact", cmd_redact},
+    {"replay", cmd_replay},
 };
 
 }  // namespace

@@ -36,6 +36,9 @@ std::string describe(const RedactCounts& counts);
 // Replaces the PIN, PUK and unlock codes, ICCID, IMSI and own number everywhere in `records`.
 RedactCounts redact(std::vector<Record>& records);
 
+// orv_trace replay with its arguments (after the command word); the exit status.
+int cmd_replay(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
 // orv_trace with its arguments (without the program name); the exit status.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -206,8 +206,9 @@ class Timeline {
                      " charging=" + std::to_string(rec.num("c")));
                 break;
             case Kind::kPwm:
-                line("pwm " + readable(rec.str("r")) + " rc=" + std::to_string(rec.num("rc")) +
-                     " v=" + std::to_string(rec.num("v")));
+                line("pwm " + readable(rec.str("r")) +
+                     (rec.find("rc") != nullptr ? " rc=" + std::to_string(rec.num("rc")) : "") +
+                     (rec.find("v") != nullptr ? " v=" + std::to_string(rec.num("v")) : ""));
                 break;
             case Kind::kRow:
                 rows_.push_back(&rec);

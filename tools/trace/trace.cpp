@@ -20,6 +20,7 @@ enum class Want { kString, kStringOrNull, kInt, kNumber, kRow };
 struct FieldSpec {
     std::string_view name;
     Want want;
+    bool optional = false;
 };
 
 struct KindSpec {
@@ -44,7 +45,8 @@ const std::vector<KindSpec>& kind_specs() {
         {Kind::kSave, "save", {}},
         {Kind::kNotify, "notify", {{"b", W::kString}}},
         {Kind::kLed, "led", {{"p", W::kInt}, {"c", W::kInt}}},
-        {Kind::kPwm, "pwm", {{"r", W::kString}, {"rc", W::kInt}, {"v", W::kInt}}},
+        // "close" has no result; an ioctl's value is there only when it succeeded.
+        {Kind::kPwm, "pwm", {{"r", W::kString}, {"rc", W::kInt, true}, {"v", W::kInt, true}}},
         {Kind::kRow, "row", {{"v", W::kRow}}},
         {Kind::kSql, "sql", {{"q", W::kString}, {"rc", W::kInt}}},
         {Kind::kSleep, "sleep", {{"s", W::kNumber}}},
@@ -504,6 +506,9 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
     out.fields.clear();
     for (const FieldSpec& f : spec->fields) {
         std::optional<Value> v = take(f.name);
+        if (!v && f.optional) {
+            continue;
+        }
         if (!v) {
             error = kind + " without '" + std::string(f.name) + "'";
             return false;

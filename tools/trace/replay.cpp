@@ -1,0 +1,397 @@
+// orv_trace replay: plays a recorded session against today's daemon. A fresh daemon runs in a
+// temporary folder (the e2e rig's) with the virtual modem replaying the recorded line; the store,
+// factory items, device database and battery driver are set up as the session found them; the
+// recorded requests are sent at their recorded pace. The replayed daemon records a trace of its
+// own, and what each request published (commands sent, store writes and commits, notifications,
+// battery indicator) is compared with the recording, request by request.
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+#include <thread>
+
+#include "platform/orv_at.h"
+#include "tools/client/orv_client.h"
+#include "tools/rig/rig.h"
+#include "tools/trace/commands.h"
+#include "wire/mdm_msg.h"
+
+namespace orv::trace {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Records = std::vector<Record>;
+
+// What the daemon does that replay compares: commands it sends and everything it publishes.
+bool is_effect(Kind kind) {
+    return kind == Kind::kCmd || kind == Kind::kWrite || kind == Kind::kSave ||
+           kind == Kind::kNotify || kind == Kind::kLed;
+}
+
+std::string describe_effect(const Record* r) {
+    if (r == nullptr) {
+        return "nothing more";
+    }
+    const auto quoted = [](const std::string& bytes) {
+        return "\"" + client::escape_bytes(bytes) + "\"";
+    };
+    switch (r->kind) {
+        case Kind::kCmd:
+            return "command " + quoted(r->str("c"));
+        case Kind::kWrite:
+            return "write " + r->str("n") + " = " + quoted(r->str("v"));
+        case Kind::kSave:
+            return "save";
+        case Kind::kNotify:
+            return "notify " + client::describe_notification(r->str("b"));
+        case Kind::kLed:
+            return "led " + std::to_string(r->num("p")) +
+                   " charging=" + std::to_string(r->num("c"));
+        default:
+            return std::string(kind_name(r->kind));
+    }
+}
+
+// A start-up or a request of a trace, with its effects in order.
+struct Part {
+    const Record* req = nullptr;  // none: the start-up
+    double begin = 0;
+    double end = 0;
+    std::vector<const Record*> effects;
+    std::vector<const Record*> pwm;  // the battery driver's answers during the request
+};
+
+std::vector<Part> parts_of(const Records& records) {
+    std::vector<Part> parts;
+    for (const Group& g : group_requests(records)) {
+        if (g.type == Group::Type::kBetween || g.begin == g.end) {
+            continue;
+        }
+        Part p;
+        p.req = g.type == Group::Type::kRequest ? &records[g.begin] : nullptr;
+        p.begin = records[g.begin].t;
+        p.end = records[g.end - 1].t;
+        for (std::size_t i = g.begin; i < g.end; ++i) {
+            if (is_effect(records[i].kind)) {
+                p.effects.push_back(&records[i]);
+            } else if (records[i].kind == Kind::kPwm) {
+                p.pwm.push_back(&records[i]);
+            }
+        }
+        parts.push_back(std::move(p));
+    }
+    return parts;
+}
+
+std::string part_label(const Part& p, std::size_t index, std::size_t requests) {
+    if (p.req == nullptr) {
+        return "the start-up";
+    }
+    const auto id = static_cast<std::uint32_t>(p.req->num("id"));
+    char t[32];
+    std::snprintf(t, sizeof t, "%.6f", p.req->t);
+    return "request " + std::to_string(index) + " of " + std::to_string(requests) + " (" +
+           std::to_string(id) + " " + std::string(msg::msg_name(id)) + ", t=" + t + ", line " +
+           std::to_string(p.req->line) + ")";
+}
+
+// The AT wait scale of the recording, from its timed-out exchanges: the longest of (time the
+// exchange took) / (its wait; 0 is the channel's default 5000 ms). 1 when nothing timed out.
+double recorded_wait_scale(const Records& records) {
+    double scale = 0;
+    const Record* cmd = nullptr;
+    for (const Record& r : records) {
+        if (r.kind == Kind::kCmd) {
+            cmd = &r;
+        } else if (r.kind == Kind::kAns && cmd != nullptr && r.num("o") == ORV_AT_OUTCOME_TIMEOUT) {
+            const double wait_s = (cmd->num("w") == 0 ? 5000.0 : cmd->num("w")) / 1000.0;
+            scale = std::max(scale, (r.t - cmd->t) / wait_s);
+        }
+    }
+    return scale == 0 ? 1.0 : std::ceil(scale * 100.0) / 100.0;
+}
+
+// The store as the session found it: the values the daemon reads.
+bool preset_store(const Records& records, const std::string& path, std::string& error) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db,
+                           "CREATE TABLE IF NOT EXISTS nvram(name TEXT PRIMARY KEY NOT NULL, "
+                           "value BLOB NOT NULL)",
+                           nullptr, nullptr, nullptr) == SQLITE_OK;
+    for (const Record& r : records) {
+        if (r.kind == Kind::kReq) {
+            break;  // the head of the file the session begins with
+        }
+        const Value* v = r.find("v");
+        if (!ok || r.kind != Kind::kPreset || v == nullptr || v->type != Value::Type::kString) {
+            continue;
+        }
+        sqlite3_stmt* st = nullptr;
+        ok = sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO nvram VALUES(?1, ?2)", -1, &st,
+                                nullptr) == SQLITE_OK &&
+             sqlite3_bind_text(st, 1, r.str("n").c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
+             sqlite3_bind_blob(st, 2, v->text.data(), static_cast<int>(v->text.size()),
+                               SQLITE_TRANSIENT) == SQLITE_OK &&
+             sqlite3_step(st) == SQLITE_DONE;
+        sqlite3_finalize(st);
+    }
+    if (!ok) {
+        error = "store " + path + ": " + sqlite3_errmsg(db);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+// The device database holding the rows each recorded language query got: the query ends in
+// "like DIGITS"; its rows come just before its "sql" record.
+bool build_device_db(const Records& records, const std::string& path, std::string& error) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, "CREATE TABLE language(Country_code TEXT, Language TEXT)", nullptr,
+                           nullptr, nullptr) == SQLITE_OK;
+    std::vector<const Record*> rows;
+    for (const Record& r : records) {
+        if (r.kind == Kind::kRow) {
+            rows.push_back(&r);
+            continue;
+        }
+        if (r.kind != Kind::kSql) {
+            continue;
+        }
+        const std::string& q = r.str("q");
+        const std::size_t like = q.rfind("like ");
+        const std::string code = like == std::string::npos ? "" : q.substr(like + 5);
+        for (const Record* row : rows) {
+            const Value* v = row->find("v");
+            sqlite3_stmt* st = nullptr;
+            ok = ok &&
+                 sqlite3_prepare_v2(db, "INSERT INTO language VALUES(?1, ?2)", -1, &st, nullptr) ==
+                     SQLITE_OK &&
+                 sqlite3_bind_text(st, 1, code.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK;
+            if (ok && v != nullptr && !v->row.empty() && v->row[0]) {
+                ok =
+                    sqlite3_bind_text(st, 2, v->row[0]->c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK;
+            }
+            ok = ok && sqlite3_step(st) == SQLITE_DONE;
+            sqlite3_finalize(st);
+        }
+        rows.clear();
+    }
+    if (!ok) {
+        error = "device database " + path + ": " + sqlite3_errmsg(db);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+// The battery driver stand-in's file for one request: the readings the driver gave, or no file
+// when it could not be opened.
+void write_battery(const Part& part, const std::string& path) {
+    static const std::pair<unsigned long, const char*> kKeys[] = {{0x8004880cUL, "present"},
+                                                                  {0x8004880bUL, "level"},
+                                                                  {0x8004880aUL, "percent"},
+                                                                  {0x8004880dUL, "charging"}};
+    std::string text;
+    bool opened = true;
+    for (const Record* r : part.pwm) {
+        const std::string& what = r->str("r");
+        if (what == "open") {
+            opened = r->num("rc") >= 0;
+            continue;
+        }
+        for (const auto& [request, key] : kKeys) {
+            if (what == (std::stringstream() << std::hex << request).str() && r->find("v")) {
+                text += std::string(key) + "=" + std::to_string(r->num("v")) + "\n";
+            }
+        }
+    }
+    if (part.pwm.empty()) {
+        return;  // the file stays as it was
+    }
+    if (!opened) {
+        std::filesystem::remove(path);
+        return;
+    }
+    std::ofstream(path, std::ios::trunc) << text;
+}
+
+// The records of the replayed daemon's trace written so far (whole lines only).
+Records read_so_far(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    text.resize(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    Records records;
+    std::string error;
+    parse_trace(text, path, records, error);
+    return records;
+}
+
+std::size_t idles(const Records& records) {
+    return static_cast<std::size_t>(std::count_if(
+        records.begin(), records.end(), [](const Record& r) { return r.kind == Kind::kIdle; }));
+}
+
+struct Options {
+    std::string file;
+    bool fast = false;
+    std::optional<double> wait_scale;
+};
+
+// Plays the whole session; the exit status.
+int play(const Records& recorded, const Options& o, std::ostream& out, std::ostream& err) {
+    const std::vector<Part> expected = parts_of(recorded);
+    const std::size_t requests = static_cast<std::size_t>(std::count_if(
+        expected.begin(), expected.end(), [](const Part& p) { return p.req != nullptr; }));
+    e2e::Rig rig;
+    std::string error;
+    const bool any_sql = std::any_of(recorded.begin(), recorded.end(),
+                                     [](const Record& r) { return r.kind == Kind::kSql; });
+    const bool db_works = std::any_of(recorded.begin(), recorded.end(), [](const Record& r) {
+        return r.kind == Kind::kSql && r.num("rc") == 0;
+    });
+    if (!preset_store(recorded, rig.path("nvram.db"), error) ||
+        ((!any_sql || db_works) && !build_device_db(recorded, rig.path("device.db"), error))) {
+        err << "orv_trace: " << error << "\n";
+        return client::kExitFailed;
+    }
+    std::vector<int> written;
+    for (const Record& r : recorded) {
+        const int id = static_cast<int>(r.num("id"));
+        if (r.kind == Kind::kCfg && r.num("rc") >= 0 &&
+            std::find(written.begin(), written.end(), id) == written.end()) {
+            rig.write_factory_item(id, r.str("v"));
+            written.push_back(id);
+        }
+    }
+    const double scale = o.wait_scale.value_or(recorded_wait_scale(recorded));
+    char scale_text[32];
+    std::snprintf(scale_text, sizeof scale_text, "%g", scale);
+    std::vector<std::string> modem_args = {"--replay", std::filesystem::absolute(o.file)};
+    if (o.fast) {
+        modem_args.push_back("--fast");
+    }
+    rig.start_modem({.args = modem_args});
+    const std::string replayed = rig.path("replay.jsonl");
+    rig.start_daemon({"ORV_TRACE=" + replayed, "ORV_DEVICE_DB=" + rig.path("device.db"),
+                      "ORV_PWM_SIM=" + rig.path("battery"),
+                      std::string("ORV_AT_WAIT_SCALE=") + scale_text});
+
+    const auto replay_start = Clock::now();
+    double first_request_t = -1;
+    std::size_t effects = 0;
+    std::size_t index = 0;
+    for (const Part& part : expected) {
+        index += part.req != nullptr ? 1 : 0;
+        const std::string label = part_label(part, index, requests);
+        if (part.req != nullptr) {
+            if (first_request_t < 0) {
+                first_request_t = part.req->t;
+            }
+            if (!o.fast) {
+                std::this_thread::sleep_until(
+                    replay_start + std::chrono::duration<double>(part.req->t - first_request_t));
+            }
+            write_battery(part, rig.path("battery"));
+            rig.send_raw(part.req->str("m"));
+        }
+        // The part has ended when the replayed daemon waits again: one "idle" per part.
+        const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::duration<double>(2 * (part.end - part.begin) + 30));
+        Records got;
+        if (!rig.wait_for([&] { return idles(got = read_so_far(replayed)) >= index + 1; }, limit,
+                          std::chrono::milliseconds(5))) {
+            err << "orv_trace: replay: the daemon did not finish " << label << " within "
+                << limit.count() / 1000 << " s\n";
+            return client::kExitFailed;
+        }
+        const std::vector<Part> now = parts_of(got);
+        const std::vector<const Record*>& have =
+            index < now.size() ? now[index].effects : std::vector<const Record*>{};
+        for (std::size_t i = 0; i < std::max(part.effects.size(), have.size()); ++i) {
+            const Record* want = i < part.effects.size() ? part.effects[i] : nullptr;
+            const Record* seen = i < have.size() ? have[i] : nullptr;
+            const std::string a = describe_effect(want);
+            const std::string b = describe_effect(seen);
+            if (a != b) {
+                err << "orv_trace: replay differs in " << label << ":\n"
+                    << "  expected: " << a
+                    << (want != nullptr ? " (line " + std::to_string(want->line) + ")" : "")
+                    << "\n  got:      " << b << "\n";
+                return client::kExitFailed;
+            }
+        }
+        effects += part.effects.size();
+    }
+    out << "orv_trace: replay of " << o.file << " matches: " << requests << " requests, " << effects
+        << " commands and publications (AT wait scale " << scale_text << ")\n";
+    return client::kExitOk;
+}
+
+constexpr const char* kReplayUsage =
+    "Usage: orv_trace replay FILE [--fast] [--wait-scale X]\n"
+    "Starts a fresh daemon in a temporary folder against the virtual modem replaying the\n"
+    "recorded line, with the store, factory items, device database and battery as the\n"
+    "session found them; sends the recorded requests at their recorded pace and compares\n"
+    "what each published (commands, store writes and commits, notifications, battery\n"
+    "indicator) with the recording.\n"
+    "\n"
+    "  --fast           no pauses between requests and in the modem's answers (the order\n"
+    "                   stays; the daemon's own pauses remain)\n"
+    "  --wait-scale X   the daemon's AT wait scale (default: the recording's, found from\n"
+    "                   its timed-out exchanges; 1 when none timed out)\n"
+    "  --help           print this help\n"
+    "\n"
+    "Uses orv_mdm and orv_modem_sim of the build folder this tool was built in.\n"
+    "Exit status: 0 all matched (one summary line), 1 a difference (the first one, with its\n"
+    "request: expected and got) or the replay could not run, 2 trace not readable or usage "
+    "error.\n";
+
+}  // namespace
+
+int cmd_replay(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    Options o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            out << kReplayUsage;
+            return client::kExitOk;
+        }
+        double scale = 0;
+        if (a == "--fast") {
+            o.fast = true;
+        } else if (a == "--wait-scale" && i + 1 < args.size() &&
+                   client::parse_seconds(args[i + 1], scale) && scale > 0) {
+            o.wait_scale = scale;
+            ++i;
+        } else if (a.starts_with("-") || !o.file.empty()) {
+            err << "orv_trace: replay: unexpected argument " << a << "\n" << kReplayUsage;
+            return client::kExitUsage;
+        } else {
+            o.file = a;
+        }
+    }
+    if (o.file.empty()) {
+        err << "orv_trace: replay: missing FILE\n" << kReplayUsage;
+        return client::kExitUsage;
+    }
+    Records records;
+    std::string error;
+    if (!read_trace(o.file, records, error)) {
+        err << "orv_trace: " << error << "\n";
+        return client::kExitUsage;
+    }
+    try {
+        return play(records, o, out, err);
+    } catch (const std::exception& e) {
+        err << "orv_trace: replay could not run: " << e.what() << "\n";
+        return client::kExitFailed;
+    }
+}
+
+}  // namespace orv::trace
