@@ -1,16 +1,22 @@
 // The virtual modem's own pieces: the control commands and their effects, the profile's scripts,
 // the PUK's counters, the SIM files, PIN change and lock and network lock with the commands the
 // daemon sends (tests/sim_security and tests/sim_identity hold the daemon's side of the same
-// answers), profile refusals, the control's escapes, echo, wire and state, and the line on a real
-// pseudo-terminal (chunks, line ends, noise, the relink after a hangup). The program as a whole,
+// answers), profile refusals, the control's escapes, echo, wire and state, the line on a real
+// pseudo-terminal (chunks, line ends, noise, the relink after a hangup), and the replay of a
+// trace by the program (bytes, order, pace, wrong commands, bad traces). The program as a whole,
 // on a pty and on TCP, runs under the end-to-end tests.
 #include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +27,27 @@ namespace orv::modem_sim {
 namespace {
 
 using namespace std::string_literals;
+using namespace std::chrono_literals;
+
+bool readable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+}
+
+std::string take(int fd, std::size_t n) {  // reads until n bytes came, or two seconds passed
+    std::string got(64, '\0');
+    std::size_t at = 0;
+    for (ssize_t r = 0; at < n && readable(fd, 2000) && (r = ::read(fd, &got[at], 64 - at)) > 0;) {
+        at += static_cast<std::size_t>(r);
+    }
+    return got.substr(0, at);
+}
+
+std::string slurp(const std::string& path) {
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
 
 // The answer a modem frames around its lines: "a|b" is "\r\na\r\n\r\nb\r\n".
 std::string framed(std::string_view lines) {
@@ -150,19 +177,6 @@ TEST(ModemSimControl, WordsEchoWireAndState) {
 // order, with the modem's line end and noise; a hangup moves the link to a fresh pty.
 TEST(ModemSimLine, PtyInAndOut) {
     const std::string link = ::testing::TempDir() + "orv_modem_sim_line";
-    const auto readable = [](int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) == 1;
-    };
-    const auto take = [&](int fd, std::size_t n) {  // reads until n bytes came, or a second passed
-        std::string got(64, '\0');
-        std::size_t at = 0;
-        for (ssize_t r = 0;
-             at < n && readable(fd, 1000) && (r = ::read(fd, &got[at], 64 - at)) > 0;) {
-            at += static_cast<std::size_t>(r);
-        }
-        return got.substr(0, at);
-    };
     {
         const DeviceProfile d =
             parse_profile("[device]\nline_end = \"cr\"\nnul_every = 4", "").device;
@@ -197,6 +211,97 @@ TEST(ModemSimLine, PtyInAndOut) {
         ::close(fd);
     }
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+// The program replaying a trace on a pty: a report before the first command; an answer in two
+// pieces 100 ms apart with a report inside; a command recorded without raw bytes (cmd and ans),
+// answered 0.8 s late; a timeout. A wrong command gets nothing and a line on standard error, and
+// the right one still plays; --fast keeps the order but drops the pauses. A bad trace line ends
+// the program at start with exit 2.
+TEST(ModemSimReplay, PlaysTheTraceBackByteForByte) {
+    const std::string dir = ::testing::TempDir() + "orv_replay_";
+    std::ofstream(dir + "trace")
+        << R"({"k":"trace","t":0,"v":1,"wall":"2024-05-01T10:00:00Z","pid":7}
+{"k":"rx","t":0.05,"b":"\r\n+EIND: 128\r\n"}
+{"k":"cmd","t":0.2,"c":"AT+CPIN?","w":500}
+{"k":"tx","t":0.2,"b":"AT+CPIN?\r"}
+{"k":"rx","t":0.25,"b":"\r\n+CPIN: READY\r\n"}
+{"k":"rx","t":0.35,"b":"\r\nRING\r\n\r\nOK\r\n"}
+{"k":"ans","t":0.35,"o":0,"a":"\r\n+CPIN: READY\r\nOK\r\n"}
+{"k":"row","t":0.4,"v":["x",null]}
+{"k":"cmd","t":0.5,"c":"AT+CGSN","w":1000}
+{"k":"ans","t":1.3,"o":0,"a":"\r\n3569\u00ff\r\nOK\r\n"}
+{"k":"cmd","t":1.4,"c":"AT+CIMI","w":500}
+{"k":"ans","t":1.9,"o":1,"a":""}
+)";
+    std::ofstream(dir + "bad")
+        << "{\"k\":\"idle\",\"t\":0}\n{\"k\":\"rx\",\"t\":1,\"b\":\"\\u0100\"}\n";
+    const auto spawn = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), ORV_MODEM_SIM);
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 2, (dir + "err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        pid_t pid = -1;
+        EXPECT_EQ(posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&files);
+        return pid;
+    };
+    const auto status = [](pid_t pid) {
+        int st = -1;
+        ::waitpid(pid, &st, 0);
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    };
+    EXPECT_EQ(status(spawn({"--pty", "--replay", dir + "bad"})), 2);
+    EXPECT_THAT(slurp(dir + "err"), testing::HasSubstr(dir + "bad:2: \\u escape above 00FF"));
+
+    for (const bool fast : {false, true}) {
+        std::filesystem::remove(dir + "journal");
+        std::filesystem::remove(dir + "pty");  // a link left behind by a broken run
+        const pid_t pid =
+            spawn({"--pty", "--link", dir + "pty", "--journal", dir + "journal", "--replay",
+                   dir + "trace", fast ? "--fast" : "-v"});  // -v: logs too
+        for (int i = 0; i < 200 && !std::filesystem::exists(dir + "pty"); ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        const int fd = ::open((dir + "pty").c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(take(fd, 14), "\r\n+EIND: 128\r\n");
+        const auto exchange = [&](const std::string& command, std::size_t n) {
+            const auto sent = Clock::now();
+            EXPECT_EQ(::write(fd, command.data(), command.size()), std::ssize(command));
+            const std::string got = n > 0 ? take(fd, n) : readable(fd, 150) ? "(bytes)" : "";
+            return std::pair{got, Clock::now() - sent};
+        };
+        EXPECT_EQ(exchange("AT+X\r", 0).first, "");
+        const auto [cpin, cpin_took] = exchange("AT+CPIN?\r", 30);
+        EXPECT_EQ(cpin, "\r\n+CPIN: READY\r\n\r\nRING\r\n\r\nOK\r\n");
+        const auto [cgsn, cgsn_took] = exchange("AT+CGSN\r\n", 13);
+        EXPECT_EQ(cgsn, "\r\n3569\xFF\r\nOK\r\n");
+        EXPECT_EQ(exchange("AT+CIMI\r", 0).first, "");
+        EXPECT_EQ(exchange("AT\r", 0).first, "");
+        if (fast) {
+            EXPECT_LT(cgsn_took, 400ms);
+        } else {
+            EXPECT_GE(cpin_took, 140ms);
+            EXPECT_GE(cgsn_took, 750ms);
+        }
+        ::close(fd);
+        ::kill(pid, SIGTERM);
+        EXPECT_EQ(status(pid), 0);
+        EXPECT_EQ(slurp(dir + "journal"), "AT+X\nAT+CPIN?\nAT+CGSN\nAT+CIMI\nAT\n");
+        const std::string err = slurp(dir + "err");
+        EXPECT_THAT(err, testing::HasSubstr("orv_modem_sim: replay: got command AT+X, the trace "
+                                            "holds AT+CPIN? next\n"));
+        EXPECT_THAT(err,
+                    testing::HasSubstr("replay: got command AT, the trace holds nothing more"));
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // orv_modem_sim: a virtual AT modem with a virtual SIM on a pseudo-terminal or a TCP port, for
 // the daemon's demo and end-to-end tests. See docs/virtual-modem.md. This file holds the command
-// line and the loop that joins the line (line.h), the interpreter (interpreter.h) and the control
-// socket (control.h).
+// line and the loop that joins the line (line.h), the interpreter (interpreter.h) or the replay of
+// a trace (replay.h), and the control socket (control.h).
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,7 @@
 #include "tools/modem_sim/control.h"
 #include "tools/modem_sim/interpreter.h"
 #include "tools/modem_sim/line.h"
+#include "tools/modem_sim/replay.h"
 
 namespace orv::modem_sim {
 namespace {
@@ -31,12 +33,15 @@ struct Options {
     std::string sim;
     std::string journal;
     std::string control;
+    std::string replay;
+    bool fast = false;
     std::optional<LineEnd> line_end;
     int nul_every = -1;
 };
 
 constexpr const char* kUsage =
     "usage: orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) [options]\n"
+    "       orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) --replay FILE [--fast]\n"
     "       orv_modem_sim ctl SOCKET COMMAND...\n"
     "options:\n"
     "  --profile FILE        modem and SIM profile (TOML); built-in default without it\n"
@@ -47,6 +52,9 @@ constexpr const char* kUsage =
     "  --urc-every MS LINE   send the unsolicited LINE every MS milliseconds\n"
     "  --line-end crlf|cr|lf end lines this way (default crlf)\n"
     "  --nul-every N         put a NUL byte after every N bytes sent\n"
+    "  --replay FILE         play back the line of a recorded trace instead of interpreting\n"
+    "                        commands; --profile, --sim, --line-end and --nul-every are ignored\n"
+    "  --fast                with --replay: no recorded pauses, only the recorded order\n"
     "  -v, --verbose         log the conversation on standard error\n"
     "  -h, --help            this text\n";
 
@@ -100,6 +108,8 @@ constexpr OptionRow kOptions[] = {
      }},
     {"nul-every", required_argument,
      [](Options& o, const char* v, char**) { o.nul_every = number(v, "--nul-every"); }},
+    {"replay", required_argument, [](Options& o, const char* v, char**) { o.replay = v; }},
+    {"fast", no_argument, [](Options& o, const char*, char**) { o.fast = true; }},
 };
 constexpr int kFirstOption = 1000;
 
@@ -135,6 +145,9 @@ Options parse_options(int argc, char** argv) {
     if (!o.line.link.empty() && !o.line.pty) {
         die("--link goes with --pty");
     }
+    if (o.fast && o.replay.empty()) {
+        die("--fast goes with --replay");
+    }
     return o;
 }
 
@@ -149,13 +162,24 @@ Profile load(const Options& o) {
     return profile;
 }
 
+// What the loop serves: the interpreter or a replay. `command` takes each command line received
+// (after the journal has it), `control` each control command; `due` and `run_due` are work of
+// the mode's own that waits for a time.
+struct Mode {
+    std::function<void(const std::string&)> command;
+    std::function<ControlResult(const std::string&)> control;
+    std::function<std::optional<Clock::time_point>()> due = [] { return std::nullopt; };
+    std::function<void()> run_due = [] {};
+};
+
+void note(const Options& o, const std::string& text) {
+    if (o.line.verbose) {
+        std::fputs(text.c_str(), stderr);
+    }
+}
+
 // Serves the line and the control socket until SIGTERM, SIGINT or the control command quit.
-void run(const Options& o, ModemSim& sim, Line& line) {
-    const auto note = [&](const std::string& text) {
-        if (o.line.verbose) {
-            std::fputs(text.c_str(), stderr);
-        }
-    };
+void run(const Options& o, Line& line, const Mode& mode) {
     sigset_t mask;
     sigemptyset(&mask);
     sigaddset(&mask, SIGTERM);
@@ -180,8 +204,8 @@ void run(const Options& o, ModemSim& sim, Line& line) {
 
     bool quit = false;
     const auto act = [&](const std::string& command) {
-        const ControlResult r = run_control(sim, line.wire, command);
-        note("-- control: " + command + " -> " + r.reply);
+        const ControlResult r = mode.control(command);
+        note(o, "-- control: " + command + " -> " + r.reply);
         if (r.urc) {
             line.send_report(*r.urc);
         }
@@ -191,28 +215,18 @@ void run(const Options& o, ModemSim& sim, Line& line) {
         quit = quit || r.quit;
         return r.reply;
     };
-    const auto handle = [&](const std::string& command) {
-        if (journal.is_open()) {
-            journal << command << std::endl;  // flushed at once
-        }
-        const Reply r = sim.feed(command);
-        const bool hangup = r.kind == Reply::Kind::Hangup;
-        note("<< " + printable(command) + "\n");
-        if (!hangup) {
-            note(">> " + printable(r.bytes) +
-                 (r.kind == Reply::Kind::Silent ? " (silent)\n" : "\n"));
-        }
-        if (hangup || !r.bytes.empty()) {
-            line.send(r.bytes, r.delay_ms, hangup);
-        }
-    };
     while (!quit) {
+        mode.run_due();
+        line.run_due();
         pollfd fds[] = {{sig_fd, POLLIN, 0},
                         {line.data_fd(), POLLIN, 0},
                         {line.accept_fd(), POLLIN, 0},
                         {control ? control->fd() : -1, POLLIN, 0}};
         // Waits to the nanosecond, so that a delayed answer leaves on time.
-        const auto due = line.next_due();
+        auto due = line.next_due();
+        if (const auto mine = mode.due(); mine) {
+            due = due ? std::min(*due, *mine) : mine;
+        }
         const long long ns = due ? std::max<long long>(0, (*due - Clock::now()).count()) : 0;
         const timespec wait{static_cast<time_t>(ns / 1000000000),
                             static_cast<long>(ns % 1000000000)};
@@ -222,13 +236,17 @@ void run(const Options& o, ModemSim& sim, Line& line) {
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
             if (::read(sig_fd, &info, sizeof info) > 0) {
-                note("-- signal " + std::to_string(info.ssi_signo) + ", ending\n");
+                note(o, "-- signal " + std::to_string(info.ssi_signo) + ", ending\n");
             }
             break;
         }
         if (fds[1].fd >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             for (const std::string& command : line.receive()) {
-                handle(command);
+                if (journal.is_open()) {
+                    journal << command << std::endl;  // flushed at once
+                }
+                note(o, "<< " + printable(command) + "\n");
+                mode.command(command);
             }
         }
         if (fds[2].fd >= 0 && (fds[2].revents & POLLIN)) {
@@ -237,9 +255,60 @@ void run(const Options& o, ModemSim& sim, Line& line) {
         if (fds[3].fd >= 0 && (fds[3].revents & POLLIN)) {
             control->serve(act);
         }
-        line.run_due();
     }
     ::close(sig_fd);
+}
+
+// The modem of a profile: each command answered by the interpreter.
+void interpret(const Options& o) {
+    Profile profile = load(o);
+    Line line(o.line, {profile.device.line_end, profile.device.nul_every});
+    ModemSim sim(std::move(profile));
+    run(o, line,
+        {.command =
+             [&](const std::string& command) {
+                 const Reply r = sim.feed(command);
+                 const bool hangup = r.kind == Reply::Kind::Hangup;
+                 if (!hangup) {
+                     note(o, ">> " + printable(r.bytes) +
+                                 (r.kind == Reply::Kind::Silent ? " (silent)\n" : "\n"));
+                 }
+                 if (hangup || !r.bytes.empty()) {
+                     line.send(r.bytes, r.delay_ms, hangup);
+                 }
+             },
+         .control =
+             [&](const std::string& command) { return run_control(sim, line.wire, command); }});
+}
+
+// The modem of a trace: the recorded bytes played back (replay.h). The wire format stays plain,
+// so that the bytes go out as recorded. The playback begins with the line: at start on a pty, when
+// the first client connects on TCP; it pauses while no client is connected.
+void replay(const Options& o) {
+    Line line(o.line, {});
+    Replay replay(load_trace(o.replay), o.fast);
+    run(o, line,
+        {.command = [&](const std::string& command) { replay.heard(command, Clock::now()); },
+         .control = [&](const std::string& command) { return replay_control(replay, command); },
+         .due = [&] { return line.data_fd() >= 0 ? replay.next_due() : std::nullopt; },
+         .run_due =
+             [&] {
+                 if (line.data_fd() < 0) {
+                     return;
+                 }
+                 if (!replay.begun()) {
+                     replay.begin(Clock::now());
+                 }
+                 replay.run(
+                     Clock::now(),
+                     [&](std::string_view bytes) {
+                         note(o, ">> " + printable(bytes) + "\n");
+                         line.send(bytes);
+                     },
+                     [](const std::string& complaint) {
+                         std::fprintf(stderr, "orv_modem_sim: replay: %s\n", complaint.c_str());
+                     });
+             }});
 }
 
 }  // namespace
@@ -252,10 +321,7 @@ int main(int argc, char** argv) {
     }
     const Options o = parse_options(argc, argv);
     try {
-        Profile profile = load(o);
-        Line line(o.line, {profile.device.line_end, profile.device.nul_every});
-        ModemSim sim(std::move(profile));
-        run(o, sim, line);
+        o.replay.empty() ? interpret(o) : replay(o);
     } catch (const std::runtime_error& e) {
         die(e.what());
     }

@@ -1,0 +1,85 @@
+// The replay mode of the virtual modem: instead of interpreting commands, it plays back the line
+// of a recorded session (a field trace, docs/traces.md) byte for byte. Each command line the
+// daemon sends must be the next one recorded; the bytes the modem sent after it go out at the
+// recorded pace relative to it. Reading the trace and the playback are here; the line (line.h)
+// carries the bytes.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <istream>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/modem_sim/control.h"
+#include "tools/modem_sim/line.h"
+
+namespace orv::modem_sim {
+
+// One step of a recorded conversation: a command line the daemon sent (without its line end),
+// which playback waits for, or bytes the modem sent; each with its time in the trace (seconds).
+struct ReplayStep {
+    bool command = false;
+    std::string bytes;
+    double t = 0;
+
+    bool operator==(const ReplayStep&) const = default;
+};
+
+// A trace that cannot be read: "FILE:LINE: what".
+struct TraceError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// The script of a trace: its tx bytes cut into command lines (CR or LF ends one) and its rx
+// bytes, in order. A command recorded without raw bytes (a cmd and its ans with no tx or rx
+// between them) stands in as its command text, and its answer text when the outcome was an
+// answer. Other kinds are skipped. `name` is the file's name for the messages.
+std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name);
+std::vector<ReplayStep> load_trace(const std::string& path);
+
+// Bytes as the replay messages show them: printable ASCII as itself, every other byte \xNN.
+std::string escaped(std::string_view bytes);
+
+class Replay {
+  public:
+    // With `fast`, no step waits for its time, only for its turn.
+    Replay(std::vector<ReplayStep> script, bool fast) : script_(std::move(script)), fast_(fast) {}
+
+    // Starts the playback: rx bytes recorded before the first command go out at their recorded
+    // offsets from `start`.
+    void begin(Clock::time_point start) {
+        anchor_ = start;
+        begun_ = true;
+    }
+    bool begun() const { return begun_; }
+
+    // A command line arrived from the daemon at `at`.
+    void heard(std::string line, Clock::time_point at) { heard_.push_back({std::move(line), at}); }
+    // Plays what is due at `now`: bytes go to `send`; a command heard that is not the one
+    // recorded next is dropped with a line for `complain`.
+    void run(Clock::time_point now, const std::function<void(std::string_view)>& send,
+             const std::function<void(const std::string&)>& complain);
+    // When the next bytes are due; nothing before begin(), while the playback waits for a command
+    // or when it is over.
+    std::optional<Clock::time_point> next_due() const;
+    // "played: N of M steps" and what comes next, for the control command state.
+    std::string state_text() const;
+
+  private:
+    std::vector<ReplayStep> script_;
+    std::size_t next_ = 0;
+    bool fast_;
+    bool begun_ = false;
+    Clock::time_point anchor_;  // when the last command matched (or the start) ...
+    double anchor_t_ = 0;       // ... and its time in the trace
+    std::deque<std::pair<std::string, Clock::time_point>> heard_;
+};
+
+// The control commands the replay mode takes: urc, hangup, state, help, quit.
+ControlResult replay_control(const Replay& replay, std::string_view line);
+
+}  // namespace orv::modem_sim
