@@ -307,6 +307,10 @@ void replay(const Options& o) {
                      },
                      [](const std::string& complaint) {
                          std::fprintf(stderr, "orv_modem_sim: replay: %s\n", complaint.c_str());
+                     },
+                     [&] {
+                         note(o, "hangup (replayed)\n");
+                         line.hangup();
                      });
              }});
 }

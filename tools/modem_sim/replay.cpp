@@ -156,6 +156,7 @@ std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name) {
     std::vector<ReplayStep> script;
     std::string tx;                 // tx bytes of a command line not ended yet
     std::optional<ReplayStep> cmd;  // a cmd record with no tx or rx after it so far
+    bool timed_out = false;         // the last answer was a timeout, no command since
     std::string text;
     for (int number = 1; std::getline(in, text); ++number) {
         if (text.empty()) {
@@ -169,9 +170,10 @@ std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name) {
                 const std::string& bytes = field(r, "b", Value::String).text;
                 cmd.reset();
                 if (k == "rx") {
-                    script.push_back({false, bytes, t});
+                    script.push_back({false, bytes, t, timed_out});
                     continue;
                 }
+                timed_out = false;
                 // The channel may write a command in pieces; CR or LF ends it, as on the line.
                 for (const char c : bytes) {
                     if (c != '\r' && c != '\n') {
@@ -182,6 +184,8 @@ std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name) {
                     }
                 }
             } else if (k == "cmd") {
+                // An answer owed from before may still come: the channel holds the next command
+                // back until it does, so only a written command ends the lateness.
                 cmd = ReplayStep{true, field(r, "c", Value::String).text, t};
             } else if (k == "ans") {
                 const double outcome = field(r, "o", Value::Number).number;
@@ -189,6 +193,8 @@ std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name) {
                 if (outcome != 0 && outcome != 1 && outcome != 2) {
                     throw std::invalid_argument("outcome 'o' is not 0, 1 or 2");
                 }
+                timed_out = outcome == 1;
+                const bool lost = outcome == 2;
                 // No raw bytes for this command: its text and delivered answer stand in.
                 if (cmd) {
                     script.push_back(*std::move(cmd));
@@ -196,6 +202,9 @@ std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name) {
                         script.push_back({false, answer, t});
                     }
                     cmd.reset();
+                }
+                if (lost) {
+                    script.push_back({.t = t, .hangup = true});
                 }
             }
         } catch (const std::invalid_argument& e) {
@@ -227,7 +236,7 @@ std::optional<Clock::time_point> Replay::next_due() const {
     if (!begun_ || next_ == script_.size() || script_[next_].command) {
         return std::nullopt;
     }
-    if (fast_) {
+    if (fast_ && !script_[next_].late) {
         return anchor_;  // already past: at once
     }
     const std::chrono::duration<double> offset(script_[next_].t - anchor_t_);
@@ -235,14 +244,19 @@ std::optional<Clock::time_point> Replay::next_due() const {
 }
 
 void Replay::run(Clock::time_point now, const std::function<void(std::string_view)>& send,
-                 const std::function<void(const std::string&)>& complain) {
+                 const std::function<void(const std::string&)>& complain,
+                 const std::function<void()>& hang_up) {
     while (begun_ && next_ < script_.size()) {
         const ReplayStep& step = script_[next_];
         if (!step.command) {
             if (*next_due() > now) {
                 return;
             }
-            send(step.bytes);
+            if (step.hangup) {
+                hang_up();
+            } else {
+                send(step.bytes);
+            }
             ++next_;
             continue;
         }

@@ -25,6 +25,12 @@ struct ReplayStep {
     bool command = false;
     std::string bytes;
     double t = 0;
+    // Bytes that came after the daemon had given up waiting for its command's answer: they keep
+    // their recorded time even with --fast, or they would become an answer in time.
+    bool late = false;
+    // The line was lost at this point (the channel reported no port): the modem drops its line
+    // here, and the daemon finds it again at its next command.
+    bool hangup = false;
 
     bool operator==(const ReplayStep&) const = default;
 };
@@ -46,7 +52,7 @@ std::string escaped(std::string_view bytes);
 
 class Replay {
   public:
-    // With `fast`, no step waits for its time, only for its turn.
+    // With `fast`, no step waits for its time, only for its turn (late bytes excepted).
     Replay(std::vector<ReplayStep> script, bool fast) : script_(std::move(script)), fast_(fast) {}
 
     // Starts the playback: rx bytes recorded before the first command go out at their recorded
@@ -62,7 +68,8 @@ class Replay {
     // Plays what is due at `now`: bytes go to `send`; a command heard that is not the one
     // recorded next is dropped with a line for `complain`.
     void run(Clock::time_point now, const std::function<void(std::string_view)>& send,
-             const std::function<void(const std::string&)>& complain);
+             const std::function<void(const std::string&)>& complain,
+             const std::function<void()>& hang_up);
     // When the next bytes are due; nothing before begin(), while the playback waits for a command
     // or when it is over.
     std::optional<Clock::time_point> next_due() const;
