@@ -81,6 +81,7 @@ record_pin_to_puk() {
 # A SIM that the device's network lock refuses: its attempts, a wrong key, the right one.
 record_network_unlock() {
     begin network_unlock --profile "$locked" --sim second
+    send get_pin_status  # the new card is busy at first
     send get_pin_status
     send net_unlock_times
     send net_unlock --code 12345678
@@ -92,8 +93,9 @@ record_network_unlock() {
 record_sim_swap() {
     local profile
     profile=$(mktemp /tmp/orv_swap_XXXXXX.toml)
-    printf '%s\n' 'inserted = "default"' '[sim.second]' 'iccid = "8933150123456789012"' \
-        'imsi = "208150123456789"' 'languages = ["fr"]' 'mnc_digits = 3' >"$profile"
+    printf '%s\n' 'inserted = "first"' '[sim.first]' 'iccid = "8944123456789012345"' \
+        '[sim.second]' 'iccid = "8933150123456789012"' 'imsi = "208150123456789"' \
+        'languages = ["fr"]' 'mnc_digits = 3' >"$profile"
     begin sim_swap --profile "$profile"
     rm -f "$profile"
     send get_iccid

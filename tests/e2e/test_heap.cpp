@@ -1,7 +1,7 @@
 // No heap on the request path: the heap-counting build of the daemon (heap_counter.cpp) serves a
 // long mixed run of requests and oversized datagrams after start-up; allocations outside SQLite
 // must not grow at all, and SQLite's bytes in use must stay within a small bound, so resident
-// memory stays flat.
+// memory stays flat. The field trace is on meanwhile: recording allocates nothing either.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -54,7 +54,8 @@ TEST(Heap, TheRequestPathAllocatesNothing) {
     rig.write_factory_item(2000, "ORV-1.0");
     rig.write_factory_item(2301, std::string("\x01", 1));
     rig.set_daemon_binary("orv_mdm_heapcount");
-    rig.start({}, {"ORV_AT_WAIT_SCALE=0.02", "ORV_HEAP_REPORT=" + rig.path("heap.report")});
+    rig.start({}, {"ORV_AT_WAIT_SCALE=0.02", "ORV_HEAP_REPORT=" + rig.path("heap.report"),
+                   "ORV_TRACE=" + rig.path("trace.jsonl")});
 
     std::uint32_t marker = 5000;
     const auto run = [&](std::size_t n, std::uint32_t seed) {
@@ -76,6 +77,12 @@ TEST(Heap, TheRequestPathAllocatesNothing) {
     EXPECT_EQ(after.calls, base.calls);
     // SQLite allocates and frees inside its calls; what it holds between them stays put.
     EXPECT_LE(after.sqlite_bytes, base.sqlite_bytes + 16 * 1024);
+    std::ifstream trace(rig.path("trace.jsonl"));
+    long recorded = 0;  // the requests the trace holds: it recorded the whole run
+    for (std::string line; std::getline(trace, line);) {
+        recorded += line.starts_with("{\"k\":\"req\"") ? 1 : 0;
+    }
+    EXPECT_GT(recorded, 2000);
 }
 
 #endif  // no heap-counting build in a sanitizer build, whose runtime owns the allocator

@@ -1,0 +1,28 @@
+#!/bin/sh
+# check_replay.sh ORV_TRACE TRACES WORKDIR: replay of a trace with its first published IMEI changed
+# exits 1 and names that write; a trace cut inside a record exits 2 and names the cut line; a
+# redacted trace has other identities and still replays.
+set -u
+tool=$1 trace=$2/late_answer.jsonl swap=$2/sim_swap.jsonl work=$3
+fail() { echo "check_replay: $*" >&2; exit 1; }
+
+sed '0,/"n":"imei","v":"3569/s//"n":"imei","v":"9569/' "$trace" >"$work/edited.jsonl"
+grep -q '"v":"9569' "$work/edited.jsonl" || fail "no IMEI write in $trace to edit"
+"$tool" replay --fast "$work/edited.jsonl" 2>"$work/edited.err"
+status=$?
+[ $status -eq 1 ] || fail "edited trace: exit $status, want 1"
+grep -q 'expected: write imei = "9569' "$work/edited.err" || fail "edited trace: $(cat "$work/edited.err")"
+grep -q 'got:      write imei = "3569' "$work/edited.err" || fail "edited trace: $(cat "$work/edited.err")"
+
+head -c "$(($(wc -c <"$trace") / 2))" "$trace" >"$work/cut.jsonl"
+"$tool" replay --fast "$work/cut.jsonl" 2>"$work/cut.err"
+status=$?
+[ $status -eq 2 ] || fail "cut trace: exit $status, want 2"
+lines=$(wc -l <"$work/cut.jsonl")
+grep -q "cut.jsonl:$((lines + 1)): " "$work/cut.err" || fail "cut trace: $(cat "$work/cut.err")"
+grep -q 8944123456789012345F "$swap" || fail "no ICCID in $swap to redact"
+"$tool" redact "$swap" -o "$work/redacted.jsonl" 2>/dev/null || fail "redact failed"
+! grep -q 8944123456789012345F "$work/redacted.jsonl" || fail "the ICCID is still in the redacted trace"
+"$tool" replay --fast "$work/redacted.jsonl" || fail "the redacted trace does not replay"
+echo "edited trace: $(cat "$work/edited.err" | head -1)"
+echo "cut trace: $(cat "$work/cut.err")"
