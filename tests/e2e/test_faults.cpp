@@ -55,7 +55,12 @@ TEST(Faults, ModesWhateverTheUmaskAndAModemThatGoesAwayAndComesBack) {
     // The run folder is the daemon's to create here (the controller's socket goes with it).
     ASSERT_EQ(std::filesystem::remove_all(rig.path("run")), 2u);
     rig.set_child_setup([] { umask(0); });
-    rig.start_daemon({kQuickWaits, "ORV_NVRAM=" + rig.path("lib/nvram.db")});
+    // A field trace that cannot be written: one log line, and the daemon serves as ever.
+    const std::string trace = rig.path("no/such/folder/trace.jsonl");
+    rig.start_daemon({kQuickWaits, "ORV_NVRAM=" + rig.path("lib/nvram.db"), "ORV_TRACE=" + trace});
+    EXPECT_EQ(count(rig.log_messages(),
+                    "trace " + trace + " not written: open No such file or directory"),
+              1u);
     rig.send(ORV_MDM_GET_ICCID);  // it writes to the store
     ASSERT_TRUE(rig.wait_for([&] { return mode_of(rig.path("lib/nvram.db-shm")) != 0; }));
     for (const char* dir : {"run", "log", "lib"}) {
@@ -220,15 +225,18 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         }
         // Past the size limit a write fails with EFBIG instead of killing the writer.
         rig.set_child_setup([] { signal(SIGXFSZ, SIG_IGN); });
-        rig.start({.tcp_port = 0}, {kQuickWaits});  // the modem on TCP: a new daemon, a new client
-        ASSERT_TRUE(probe(rig, 15s));               // the store is made
+        // The modem on TCP: a new daemon, a new client. The field trace on, which must change
+        // nothing (past the size limit its writes fail too, and it stops).
+        const std::string traced = "ORV_TRACE=" + rig.path("trace.jsonl");
+        rig.start({.tcp_port = 0}, {kQuickWaits, traced});
+        ASSERT_TRUE(probe(rig, 15s));  // the store is made
         if (row.at_start) {
             rig.stop_daemon();
         }
         row.fault(rig);
         ASSERT_FALSE(::testing::Test::HasFatalFailure());
         if (row.at_start) {
-            rig.start_daemon({kQuickWaits});
+            rig.start_daemon({kQuickWaits, traced});
         }
         // Each PIN state query writes the store, echoes its answers and notifies the controller,
         // which reads nothing here: its queue fills up after ten. A query's effect cannot be seen
