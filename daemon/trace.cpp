@@ -69,6 +69,13 @@ constexpr const char* kPresetNames[] = {"iccid"};
 
 char g_path[PATH_MAX];
 int g_fd = -1;
+bool g_continued = false;  // the file began at a rotation, after the start-up
+// The language setting is read once, at start-up; a rotated file repeats it in its head.
+struct {
+    bool read = false;
+    int rc = 0;
+    unsigned char value = 0;
+} g_language_cfg;
 std::int64_t g_start_ns = 0;
 bool g_busy = false;  // something was recorded since the last "idle"
 
@@ -205,6 +212,10 @@ void write_head() {
     put_text(wall);
     field("pid");
     put_number(getpid());
+    if (g_continued) {
+        field("continued");
+        put("true");
+    }
     end();
     for (const char* name : kPresetNames) {
         char value[256];
@@ -218,6 +229,16 @@ void write_head() {
         } else {
             put("null");
         }
+        end();
+    }
+    if (g_continued && g_language_cfg.read) {
+        begin("cfg");
+        field("id");
+        put_number(ORV_CFG_AUTO_SET_LANGUAGE_ID);
+        field("rc");
+        put_number(g_language_cfg.rc);
+        field("v");
+        put_bytes(&g_language_cfg.value, g_language_cfg.rc > 0 ? 1 : 0);
         end();
     }
 }
@@ -243,6 +264,7 @@ void rotate_if_full() {
     std::snprintf(old_path, sizeof old_path, "%s.1", g_path);
     close(g_fd);
     g_fd = -1;
+    g_continued = true;
     if (rename(g_path, old_path) != 0) {
         MDM_LOG(kLogErr, "trace %s not rotated: %s\n", g_path, std::strerror(errno));
     }
@@ -417,6 +439,9 @@ int __wrap_orv_nvconfig_save(void) {
 
 int __wrap_orv_cfg_get_item(int id, void* buf, int size) {
     const int n = __real_orv_cfg_get_item(id, buf, size);
+    if (id == ORV_CFG_AUTO_SET_LANGUAGE_ID && buf != nullptr && size >= 1) {
+        g_language_cfg = {true, n, *static_cast<const unsigned char*>(buf)};
+    }
     if (tr::active()) {
         begin("cfg");
         field("id");

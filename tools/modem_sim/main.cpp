@@ -35,6 +35,7 @@ struct Options {
     std::string control;
     std::string replay;
     bool fast = false;
+    bool hold = false;
     std::optional<LineEnd> line_end;
     int nul_every = -1;
 };
@@ -42,6 +43,7 @@ struct Options {
 constexpr const char* kUsage =
     "usage: orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) [options]\n"
     "       orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) --replay FILE [--fast]\n"
+    "                     [--hold]\n"
     "       orv_modem_sim ctl SOCKET COMMAND...\n"
     "options:\n"
     "  --profile FILE        modem and SIM profile (TOML); built-in default without it\n"
@@ -55,6 +57,8 @@ constexpr const char* kUsage =
     "  --replay FILE         play back the line of a recorded trace instead of interpreting\n"
     "                        commands; --profile, --sim, --line-end and --nul-every are ignored\n"
     "  --fast                with --replay: no recorded pauses, only the recorded order\n"
+    "  --hold                with --replay: answer OK to every command and play nothing until\n"
+    "                        the control command play (a trace that begins mid-session)\n"
     "  -v, --verbose         log the conversation on standard error\n"
     "  -h, --help            this text\n";
 
@@ -110,6 +114,7 @@ constexpr OptionRow kOptions[] = {
      [](Options& o, const char* v, char**) { o.nul_every = number(v, "--nul-every"); }},
     {"replay", required_argument, [](Options& o, const char* v, char**) { o.replay = v; }},
     {"fast", no_argument, [](Options& o, const char*, char**) { o.fast = true; }},
+    {"hold", no_argument, [](Options& o, const char*, char**) { o.hold = true; }},
 };
 constexpr int kFirstOption = 1000;
 
@@ -145,8 +150,8 @@ Options parse_options(int argc, char** argv) {
     if (!o.line.link.empty() && !o.line.pty) {
         die("--link goes with --pty");
     }
-    if (o.fast && o.replay.empty()) {
-        die("--fast goes with --replay");
+    if ((o.fast || o.hold) && o.replay.empty()) {
+        die("--fast and --hold go with --replay");
     }
     return o;
 }
@@ -286,7 +291,7 @@ void interpret(const Options& o) {
 // the first client connects on TCP; it pauses while no client is connected.
 void replay(const Options& o) {
     Line line(o.line, {});
-    Replay replay(load_trace(o.replay), o.fast);
+    Replay replay(load_trace(o.replay), o.fast, o.hold);
     run(o, line,
         {.command = [&](const std::string& command) { replay.heard(command, Clock::now()); },
          .control = [&](const std::string& command) { return replay_control(replay, command); },

@@ -147,6 +147,7 @@ constexpr std::string_view kReplayHelp =
     "commands (replay mode):\n"
     "  urc <line>\n"
     "  hangup\n"
+    "  play\n"
     "  state\n"
     "  quit\n";
 
@@ -232,8 +233,14 @@ std::string escaped(std::string_view bytes) {
     return out;
 }
 
+void Replay::play(Clock::time_point now) {
+    holding_ = false;
+    anchor_ = now;
+    anchor_t_ = script_.empty() ? 0 : script_.front().t;
+}
+
 std::optional<Clock::time_point> Replay::next_due() const {
-    if (!begun_ || next_ == script_.size() || script_[next_].command) {
+    if (!begun_ || holding_ || next_ == script_.size() || script_[next_].command) {
         return std::nullopt;
     }
     if (fast_ && !script_[next_].late) {
@@ -246,6 +253,13 @@ std::optional<Clock::time_point> Replay::next_due() const {
 void Replay::run(Clock::time_point now, const std::function<void(std::string_view)>& send,
                  const std::function<void(const std::string&)>& complain,
                  const std::function<void()>& hang_up) {
+    if (holding_) {
+        for (std::size_t i = 0; i < heard_.size(); ++i) {
+            send("\r\nOK\r\n");
+        }
+        heard_.clear();
+        return;
+    }
     while (begun_ && next_ < script_.size()) {
         const ReplayStep& step = script_[next_];
         if (!step.command) {
@@ -289,7 +303,7 @@ std::string Replay::state_text() const {
            " steps\nnext: " + next + "\n";
 }
 
-ControlResult replay_control(const Replay& replay, std::string_view line) {
+ControlResult replay_control(Replay& replay, std::string_view line) {
     const auto words = tokenize(line).value_or(std::vector<std::string>{});
     const std::string verb = words.empty() ? "" : words[0];
     ControlResult r;
@@ -300,14 +314,18 @@ ControlResult replay_control(const Replay& replay, std::string_view line) {
         }
         r.urc = unescape(text);
     } else if (words.size() != 1) {
-        r.reply = "error: a replaying modem takes urc <line>, hangup, state, help and quit\n";
+        r.reply = "error: a replaying modem takes urc <line>, hangup, play, state, help and quit\n";
     } else if (verb == "state" || verb == "help") {
         r.reply = verb == "state" ? replay.state_text() : std::string(kReplayHelp);
+    } else if (verb == "play") {
+        replay.play(Clock::now());
+        r.reply = "ok\n";
     } else {
         r.hangup = verb == "hangup";
         r.quit = verb == "quit";
         if (!r.hangup && !r.quit) {
-            r.reply = "error: a replaying modem takes urc <line>, hangup, state, help and quit\n";
+            r.reply =
+                "error: a replaying modem takes urc <line>, hangup, play, state, help and quit\n";
         }
     }
     return r;

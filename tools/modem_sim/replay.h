@@ -52,8 +52,14 @@ std::string escaped(std::string_view bytes);
 
 class Replay {
   public:
-    // With `fast`, no step waits for its time, only for its turn (late bytes excepted).
-    Replay(std::vector<ReplayStep> script, bool fast) : script_(std::move(script)), fast_(fast) {}
+    // With `fast`, no step waits for its time, only for its turn (late bytes excepted). With
+    // `hold`, every command is answered OK and nothing is played until play(): a trace that
+    // begins mid-session holds no start-up for the daemon's.
+    Replay(std::vector<ReplayStep> script, bool fast, bool hold = false)
+        : script_(std::move(script)), fast_(fast), holding_(hold) {}
+
+    // Ends the holding: the script plays from `now`, its first step at once.
+    void play(Clock::time_point now);
 
     // Starts the playback: rx bytes recorded before the first command go out at their recorded
     // offsets from `start`.
@@ -80,13 +86,14 @@ class Replay {
     std::vector<ReplayStep> script_;
     std::size_t next_ = 0;
     bool fast_;
+    bool holding_;
     bool begun_ = false;
     Clock::time_point anchor_;  // when the last command matched (or the start) ...
     double anchor_t_ = 0;       // ... and its time in the trace
     std::deque<std::pair<std::string, Clock::time_point>> heard_;
 };
 
-// The control commands the replay mode takes: urc, hangup, state, help, quit.
-ControlResult replay_control(const Replay& replay, std::string_view line);
+// The control commands the replay mode takes: urc, hangup, play, state, help, quit.
+ControlResult replay_control(Replay& replay, std::string_view line);
 
 }  // namespace orv::modem_sim

@@ -272,9 +272,16 @@ int play(const Records& recorded, const Options& o, std::ostream& out, std::ostr
     const double scale = o.wait_scale.value_or(recorded_wait_scale(recorded));
     char scale_text[32];
     std::snprintf(scale_text, sizeof scale_text, "%g", scale);
+    // A file that began at a rotation holds no start-up: the modem answers the daemon's
+    // bring-up with OK and plays the trace from the first request on.
+    const bool continued = !recorded.empty() && recorded.front().kind == Kind::kTrace &&
+                           recorded.front().find("continued") != nullptr;
     std::vector<std::string> modem_args = {"--replay", std::filesystem::absolute(o.file)};
     if (o.fast) {
         modem_args.push_back("--fast");
+    }
+    if (continued) {
+        modem_args.push_back("--hold");
     }
     rig.start_modem({.args = modem_args});
     const std::string replayed = rig.path("replay.jsonl");
@@ -309,6 +316,10 @@ int play(const Records& recorded, const Options& o, std::ostream& out, std::ostr
             err << "orv_trace: replay: the daemon did not finish " << label << " within "
                 << limit.count() / 1000 << " s\n";
             return client::kExitFailed;
+        }
+        if (part.req == nullptr && continued) {
+            rig.modem_ctl({"play"});
+            continue;  // the bring-up the trace does not hold
         }
         const std::vector<Part> now = parts_of(got);
         const std::vector<const Record*>& have =
