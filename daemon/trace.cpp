@@ -316,6 +316,21 @@ void record_notification(orv::msg::notify::Call call, int value, const char* sta
     record_bytes("notify", "b", datagram, n);
 }
 
+// A read from the platform: what was asked (field `key`, written by `put_key`), the result and
+// the bytes it gave.
+template <typename PutKey>
+void record_got(const char* kind, const char* key, PutKey put_key, int n, const void* buf,
+                int size) {
+    begin(kind);
+    field(key);
+    put_key();
+    field("rc");
+    put_number(n);
+    field("v");
+    put_bytes(buf, buf != nullptr && n > 0 && n <= size ? static_cast<std::size_t>(n) : 0);
+    end();
+}
+
 struct RowTap {
     orv_db_row_cb callback;
     void* context;
@@ -418,14 +433,8 @@ int __wrap_orv_nvconfig_write(const char* name, const void* value, int len) {
 int __wrap_orv_nvconfig_read(const char* name, void* buf, int size) {
     const int n = __real_orv_nvconfig_read(name, buf, size);
     if (tr::active()) {
-        begin("read");
-        field("n");
-        put_text(name);
-        field("rc");
-        put_number(n);
-        field("v");
-        put_bytes(buf, buf != nullptr && n > 0 && n <= size ? static_cast<std::size_t>(n) : 0);
-        end();
+        record_got(
+            "read", "n", [&] { put_text(name); }, n, buf, size);
     }
     return n;
 }
@@ -443,14 +452,8 @@ int __wrap_orv_cfg_get_item(int id, void* buf, int size) {
         g_language_cfg = {true, n, *static_cast<const unsigned char*>(buf)};
     }
     if (tr::active()) {
-        begin("cfg");
-        field("id");
-        put_number(id);
-        field("rc");
-        put_number(n);
-        field("v");
-        put_bytes(buf, buf != nullptr && n > 0 && n <= size ? static_cast<std::size_t>(n) : 0);
-        end();
+        record_got(
+            "cfg", "id", [&] { put_number(id); }, n, buf, size);
     }
     return n;
 }

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/answer.h"
+
 namespace orv::trace {
 
 namespace {
@@ -89,19 +91,6 @@ std::string_view want_text(Want want) {
             return "an array of strings and nulls";
     }
     return "";
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 // The JSON subset of a trace line: one object of scalars and arrays of strings and nulls.
@@ -228,7 +217,7 @@ class LineParser {
                     }
                     int v = 0;
                     for (int i = 0; i < 4; ++i) {
-                        const int d = hex_value(s_[pos_ + i]);
+                        const int d = core::hex_digit_value(s_[pos_ + i]);
                         if (d < 0) {
                             return fail_at("\\u needs four hex digits", pos_ - 2);
                         }
