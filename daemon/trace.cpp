@@ -61,7 +61,8 @@ constexpr core::LogSite kLogSite{core::kCoreModule, core::LogFile::trace};
 
 // An answer of 10240 bytes, each escaped to at most 6, fits with room to spare.
 constexpr std::size_t kRecordSize = 64 * 1024;
-// Room always kept at the end of a record: a closing quote or bracket, ',"cut":true' and "}\n".
+// Room always kept at the end of a record: a closing bracket, one null value, ',"cut":true' and
+// "}\n".
 constexpr std::size_t kTailRoom = 32;
 constexpr off_t kRotateBytes = 4 * 1024 * 1024;
 // The store values the daemon reads, recorded at the head of each file.
@@ -113,6 +114,12 @@ void put_number(long long value) {
 void put_bytes(const void* bytes, std::size_t n) {
     static constexpr char kHex[] = "0123456789abcdef";
     const auto* p = static_cast<const unsigned char*>(bytes);
+    if (g_length + 2 + kTailRoom > kRecordSize) {
+        g_cut = true;  // not even the quotes fit: the value is null, from the room kept
+        std::memcpy(g_record + g_length, "null", 4);
+        g_length += 4;
+        return;
+    }
     g_record[g_length++] = '"';
     for (std::size_t i = 0; i < n; ++i) {
         char escaped[6];
@@ -132,7 +139,7 @@ void put_bytes(const void* bytes, std::size_t n) {
             escaped[5] = kHex[c & 0x0f];
             len = 6;
         }
-        if (g_length + len + kTailRoom > kRecordSize) {
+        if (g_length + len + 1 + kTailRoom > kRecordSize) {  // 1: the closing quote
             g_cut = true;
             break;
         }
@@ -181,6 +188,9 @@ void stop(const char* what, int error) {
 
 // Closes the record and writes it in one piece.
 void end() {
+    if (g_fd < 0) {
+        return;  // stopped while the record was made
+    }
     if (g_cut) {
         put(",\"cut\":true");
     }
@@ -343,7 +353,7 @@ int tap_row(void* context, int count, char** values, char** names) {
         begin("row");
         field("v");
         put("[");
-        for (int i = 0; i < count && values != nullptr; ++i) {
+        for (int i = 0; i < count && values != nullptr && !g_cut; ++i) {
             if (i > 0) {
                 put(",");
             }
