@@ -16,7 +16,15 @@
 // - A call that fails for any reason but a busy lock (disk full, file made read-only, replaced
 //   or damaged) closes the connection after it, so the next call opens the file afresh and
 //   works again as soon as the cause is gone: SQLite would otherwise keep a connection that
-//   fell back to read-only, or an open handle on a file that was replaced.
+//   fell back to read-only, or an open handle on a file that was replaced. A write that fails
+//   so is tried once more on a fresh connection at once: a connection opened while the file was
+//   read-only fails every write after the file is writable again, and the first write after
+//   the repair must not be lost.
+// - While the database file is read-only, SQLite still creates its WAL and shared-memory files,
+//   with the database file's read-only mode. They outlive the repair for as long as any other
+//   connection (a controller's) holds the store open, and every connection falls back to
+//   read-only on them. Opening the store therefore gives those two files the database file's
+//   mode again when the database file is writable and they are ours but not writable.
 // - Each failure is logged as one line in ORV_LOG_DIR/orv_nvram.log (the library's own log; the
 //   callers do not look at the result).
 
@@ -25,6 +33,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/nvram/nvram_internal.h"
@@ -66,15 +76,58 @@ bool prepare(const char* sql, sqlite3_stmt** stmt) {
     return sqlite3_prepare_v3(g_db, sql, -1, SQLITE_PREPARE_PERSISTENT, stmt, nullptr) == SQLITE_OK;
 }
 
+bool busy(int rc) {
+    return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED;
+}
+
+// One upsert of name and value; SQLite's result (SQLITE_DONE when stored).
+int upsert(const char* name, const void* bytes, int len) {
+    int rc = sqlite3_bind_text(g_upsert, 1, name, -1, SQLITE_STATIC);
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_bind_blob(g_upsert, 2, bytes, len, SQLITE_STATIC);
+    }
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(g_upsert);
+    }
+    sqlite3_reset(g_upsert);
+    sqlite3_clear_bindings(g_upsert);
+    return rc;
+}
+
 // Logs a failed call with SQLite's reason (the name is the caller's: an argument, never the
 // format) and closes the connection unless the store was only busy.
 void fail(int line, const char* what, const char* name, int rc) {
     const char* reason = g_db != nullptr ? sqlite3_errmsg(g_db) : sqlite3_errstr(rc);
     orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, line, "%s %.64s failed: %s (%d)\n",
                       what, name != nullptr ? name : "", reason, rc);
-    const int primary = rc & 0xff;
-    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) {
+    if (!busy(rc)) {
         close_db();
+    }
+}
+
+// Gives the WAL and shared-memory files beside a writable database file its mode again when
+// they are ours and read-only (made while the database file was); logs one that stays so.
+void repair_companions(const char* path) {
+    struct stat db {};
+    if (stat(path, &db) != 0 || faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0) {
+        return;  // a read-only store stays read-only: its failures are logged by the calls
+    }
+    static constexpr const char* kCompanions[] = {"-wal", "-shm"};
+    for (const char* suffix : kCompanions) {
+        char name[sizeof g_path + 4];
+        std::snprintf(name, sizeof name, "%s%s", path, suffix);
+        struct stat st {};
+        if (stat(name, &st) != 0 || faccessat(AT_FDCWD, name, W_OK, AT_EACCESS) == 0) {
+            continue;
+        }
+        if (st.st_uid != geteuid()) {
+            orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, __LINE__,
+                              "%.200s stays read-only: its owner is uid %u\n", name,
+                              static_cast<unsigned>(st.st_uid));
+        } else if (chmod(name, db.st_mode & 0777) != 0) {
+            orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, __LINE__,
+                              "%.200s stays read-only: chmod %s\n", name, std::strerror(errno));
+        }
     }
 }
 
@@ -97,6 +150,7 @@ bool ensure_open() {
         fchmod(created, 0640);
         close(created);
     }
+    repair_companions(path);
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path, &g_db, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -179,15 +233,14 @@ extern "C" int orv_nvconfig_write(const char* name, const void* value, int len) 
     // A zero-length blob must be bound from a non-null pointer, or SQLite stores NULL.
     static const char kEmpty[1] = {0};
     const void* bytes = len == 0 ? kEmpty : value;
-    int rc = sqlite3_bind_text(g_upsert, 1, name, -1, SQLITE_STATIC);
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_bind_blob(g_upsert, 2, bytes, len, SQLITE_STATIC);
+    int rc = upsert(name, bytes, len);
+    if (rc != SQLITE_DONE && !busy(rc)) {
+        close_db();  // once more on a fresh connection: see the head of this file
+        if (!ensure_open()) {
+            return -1;
+        }
+        rc = upsert(name, bytes, len);
     }
-    if (rc == SQLITE_OK) {
-        rc = sqlite3_step(g_upsert);
-    }
-    sqlite3_reset(g_upsert);
-    sqlite3_clear_bindings(g_upsert);
     if (rc != SQLITE_DONE) {
         fail(__LINE__, "write of", name, rc);
         return -1;

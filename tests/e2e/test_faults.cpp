@@ -30,7 +30,7 @@ constexpr const char* kRequestDone = "MODEM: num=33";
 constexpr const char* kQuickWaits = "ORV_AT_WAIT_SCALE=0.02";  // a wait of 10 s becomes 200 ms
 
 // The ICCID request as a probe of a working daemon: it publishes the SIM's ICCID again.
-bool probe(Rig& rig, std::chrono::milliseconds timeout = 5s) {
+bool probe(Rig& rig, std::chrono::milliseconds timeout = 15s) {
     rig.unset("sim_iccid");
     rig.send(ORV_MDM_GET_ICCID);
     return rig.wait_store("sim_iccid", kIccid, timeout);
@@ -62,7 +62,8 @@ TEST(Faults, ModesWhateverTheUmaskAndAModemThatGoesAwayAndComesBack) {
                     "trace " + trace + " not written: open No such file or directory"),
               1u);
     rig.send(ORV_MDM_GET_ICCID);  // it writes to the store
-    ASSERT_TRUE(rig.wait_for([&] { return mode_of(rig.path("lib/nvram.db-shm")) != 0; }));
+    ASSERT_TRUE(rig.wait_for([&] { return mode_of(rig.path("lib/nvram.db-shm")) != 0; }))
+        << "the ICCID request made no store";
     for (const char* dir : {"run", "log", "lib"}) {
         EXPECT_EQ(mode_of(rig.path(dir)), S_IFDIR | 0750) << dir;
     }
@@ -74,11 +75,13 @@ TEST(Faults, ModesWhateverTheUmaskAndAModemThatGoesAwayAndComesBack) {
 
     rig.stop_modem();
     rig.send(ORV_MDM_GET_ICCID);
-    ASSERT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), kRequestDone) == 2; }));
+    ASSERT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), kRequestDone) == 2; }))
+        << "the request without a modem did not end";
     rig.start_modem({.tcp_port = port});
     rig.send(ORV_MDM_GET_ICCID);
     const std::string served = std::string("sim iccid is ") + kIccid;
-    EXPECT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), served) == 2; }));
+    EXPECT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), served) == 2; }))
+        << "the modem came back, and the ICCID request was not served";
     EXPECT_EQ(rig.run_second_daemon(), 255);
     EXPECT_TRUE(rig.daemon_running());
 }
@@ -200,22 +203,30 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         bool modes;         // file modes must bind the daemon: as root, it runs as an ordinary user
         bool at_start;      // the daemon finds the fault when it starts; else it meets it running
         bool store_logged;  // the store's failure appears in its log
+        bool held;          // a controller holds the store open through the fault and repair
         Step fault, repair;
     } rows[] = {
-        {"the store file is not a database", false, true, true,
+        {"the store file is not a database", false, true, true, false,
          [](Rig& rig) {
              unlink(rig.path("nvram.db-wal").c_str());
              unlink(rig.path("nvram.db-shm").c_str());
              std::ofstream(rig.path("nvram.db")) << std::string(8192, 'z');
          },
          [](Rig& rig) { unlink(rig.path("nvram.db").c_str()); }},
-        {"the store is read-only", true, true, true, mode("nvram.db", 0440),
+        // Made read-only with no WAL beside it (the last connection to close had checkpointed
+        // and removed it): the daemon's SQLite makes a new one with the read-only mode.
+        {"the store is read-only", true, true, true, true,
+         [](Rig& rig) {
+             rig.unset("sim_iccid");  // as the last connection, removes the WAL
+             ASSERT_EQ(mode_of(rig.path("nvram.db-wal")), 0u);
+             ASSERT_EQ(chmod(rig.path("nvram.db").c_str(), 0440), 0);
+         },
          mode("nvram.db", 0640)},
         // The store's write-ahead log and the daemon's log both fail their writes. Only the
         // daemon's own user (or a capability this may lack) may change its limits.
-        {"the disk is full", false, false, true, size_limit(4096), size_limit(RLIM_INFINITY)},
-        {"standard output's reader is gone", false, true, false, output(true), [](Rig&) {}},
-        {"standard output is full", false, true, false, output(false), [](Rig&) {}},
+        {"the disk is full", false, false, true, true, size_limit(4096), size_limit(RLIM_INFINITY)},
+        {"standard output's reader is gone", false, true, false, false, output(true), [](Rig&) {}},
+        {"standard output is full", false, true, false, false, output(false), [](Rig&) {}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -229,7 +240,7 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         // nothing (past the size limit its writes fail too, and it stops).
         const std::string traced = "ORV_TRACE=" + rig.path("trace.jsonl");
         rig.start({.tcp_port = 0}, {kQuickWaits, traced});
-        ASSERT_TRUE(probe(rig, 15s));  // the store is made
+        ASSERT_TRUE(probe(rig)) << "the first ICCID request was not published";  // store made
         if (row.at_start) {
             rig.stop_daemon();
         }
@@ -245,18 +256,22 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         for (int i = 0; i < 12; ++i) {
             const std::size_t sent = rig.journal().size() + 2;  // AT+CPIN? and AT+EPINC
             rig.send(msg::ORV_MDM_GET_PIN_STATUS);
-            ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= sent; }, 2s));
+            ASSERT_TRUE(rig.wait_for([&] { return rig.journal().size() >= sent; }))
+                << "PIN state query " << i << ": the modem did not get its two commands";
         }
         if (row.store_logged) {
             // The store's own log is made by its first failure.
             const std::string log = rig.path("log/orv_nvram.log");
-            EXPECT_TRUE(rig.wait_for([&] { return std::filesystem::exists(log); }));
+            EXPECT_TRUE(rig.wait_for([&] { return std::filesystem::exists(log); })) << "no " << log;
+        }
+        if (row.held) {
+            rig.keep_store_open();
         }
         row.repair(rig);
         const std::size_t logged = rig.log_messages().size();
-        EXPECT_TRUE(probe(rig));
-        // The log is written again.
-        EXPECT_TRUE(rig.wait_for([&] { return rig.log_messages().size() > logged; }));
+        EXPECT_TRUE(probe(rig)) << "after the repair, the ICCID request was not published";
+        EXPECT_TRUE(rig.wait_for([&] { return rig.log_messages().size() > logged; }))
+            << "after the repair, the daemon's log was not written again";
         close(std::exchange(ends[0], -1));
         close(std::exchange(ends[1], -1));
     }

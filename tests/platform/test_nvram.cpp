@@ -1,9 +1,14 @@
 // The parameter store, checked through a second SQLite connection as another process would.
 
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 #include <algorithm>
 #include <cstring>
@@ -152,6 +157,142 @@ TEST_F(NvramTest, SaveIsDurableAtOnceEvenWhileAReaderHoldsAnOlderSnapshot) {
                   .one("SELECT group_concat(name || '=' || value, ',') FROM "
                        "(SELECT * FROM nvram ORDER BY name)"),
               "Language=fr,iccid=8949,imei=35");
+}
+
+// Another process holding a connection to the store (a controller would): it opens it and reads
+// once, so that it holds the WAL and shared-memory files, and at the end reads one value through
+// the same connection.
+class Holder {
+  public:
+    explicit Holder(const std::string& db_path) {
+        int down[2], up[2];
+        if (pipe(down) != 0 || pipe(up) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(down[1]);
+            close(up[0]);
+            Db db(db_path);
+            std::string answer = db.one("SELECT count(*) FROM nvram") + "\n";
+            char name[64] = {};
+            if (write(up[1], answer.data(), answer.size()) > 0 &&
+                read(down[0], name, sizeof name - 1) > 0) {
+                answer =
+                    db.one("SELECT value FROM nvram WHERE name = '" + std::string(name) + "'") +
+                    "\n";
+                (void)!write(up[1], answer.data(), answer.size());
+            }
+            _exit(0);
+        }
+        close(down[0]);
+        close(up[1]);
+        to_ = down[1];
+        from_ = up[0];
+        opened_ = answer();  // it holds the store from here on
+    }
+    ~Holder() {
+        close(to_);
+        close(from_);
+        if (pid_ > 0) {
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& opened() const { return opened_; }
+    // `name`'s value as the held connection reads it now.
+    std::string value(const std::string& name) {
+        return write(to_, name.data(), name.size()) > 0 ? answer() : "(holder gone)";
+    }
+
+  private:
+    std::string answer() {
+        char buf[256];
+        const ssize_t n = read(from_, buf, sizeof buf);
+        return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : "(holder gone)";
+    }
+    pid_t pid_ = -1;
+    int to_ = -1, from_ = -1;
+    std::string opened_;
+};
+
+// While the store's calls run, the effective user is an ordinary one when the test runs as root,
+// so that file modes bind as they do for the daemon's user.
+class AsStoreUser {
+  public:
+    AsStoreUser() {
+        if (geteuid() == 0) {
+            EXPECT_EQ(setegid(kUser), 0);
+            EXPECT_EQ(seteuid(kUser), 0);
+            dropped_ = true;
+        }
+    }
+    ~AsStoreUser() {
+        if (dropped_) {
+            (void)!seteuid(0);
+            (void)!setegid(0);
+        }
+    }
+    static constexpr unsigned kUser = 65534;
+
+  private:
+    bool dropped_ = false;
+};
+
+// Once the cause of a store failure is gone, the next write is stored, also while another
+// process held the store open through the fault and the repair. Read-only: SQLite makes the WAL
+// and shared-memory files with the read-only mode, and the holder keeps them in place after the
+// repair. Disk full: the write-ahead log cannot grow past 64 KiB.
+TEST_F(NvramTest, TheNextWriteAfterARepairIsStoredWhileAnotherProcessHoldsTheStore) {
+    ASSERT_EQ(chown(dir_.c_str(), AsStoreUser::kUser, AsStoreUser::kUser), 0);
+    signal(SIGXFSZ, SIG_IGN);  // past the size limit a write fails with EFBIG
+    const auto file_size = [](rlim_t bytes) {
+        return [bytes](const std::string&) {
+            const rlimit limit{bytes, RLIM_INFINITY};
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+        };
+    };
+    const auto mode = [](mode_t m) {
+        return [m](const std::string& db) { ASSERT_EQ(chmod(db.c_str(), m), 0); };
+    };
+    using Step = std::function<void(const std::string&)>;
+    const struct {
+        const char* name;
+        Step fault, repair;
+    } rows[] = {
+        {"read-only", mode(0440), mode(0640)},
+        {"disk full", file_size(65536), file_size(RLIM_INFINITY)},
+    };
+    struct Unlimited {  // also when a row fails half-way
+        ~Unlimited() {
+            const rlimit none{RLIM_INFINITY, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &none);
+        }
+    } unlimited;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(path("lib"));
+        {
+            AsStoreUser user;
+            ASSERT_EQ(write_text("before", "1"), 0);
+            nvram::reset();  // the daemon stops, and starts again with the fault there
+        }
+        row.fault(db_path());
+        {
+            AsStoreUser user;
+            EXPECT_EQ(write_text("during", std::string(1 << 17, 'x')), -1);
+            char buf[4];
+            EXPECT_EQ(orv_nvconfig_read("before", buf, sizeof buf), 1);  // reads still work
+        }
+        Holder holder(db_path());
+        ASSERT_EQ(holder.opened(), "1\n");
+        row.repair(db_path());
+        {
+            AsStoreUser user;
+            EXPECT_EQ(write_text("after", "ok"), 0);
+        }
+        EXPECT_EQ(holder.value("after"), "ok\n");
+        nvram::reset();
+    }
 }
 
 TEST_F(NvramTest, StoreThatCannotBeOpenedFailsAndIsTriedAgainAtTheNextCall) {

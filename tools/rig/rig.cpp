@@ -318,7 +318,9 @@ void Rig::keep_store_open() {
         throw std::runtime_error("cannot open the store");
     }
     sqlite3_busy_timeout(kept_db_, 5000);
-    sqlite3_exec(kept_db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+    // A first read, so that the connection holds the WAL and shared-memory files from here on.
+    sqlite3_exec(kept_db_, "PRAGMA synchronous=OFF; SELECT count(*) FROM nvram", nullptr, nullptr,
+                 nullptr);
 }
 
 // Runs one statement on the store with `name` (and `value`) bound; returns the first row's value.
