@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace orv::modem_sim {
 
@@ -165,9 +166,19 @@ void Line::hangup() {
     log("hangup");
     out_.clear();
     pending_.clear();
-    close_line();
-    if (opts_.pty) {
-        open_pty();
+    if (!opts_.pty) {
+        close_line();
+        return;
+    }
+    // The new pty and its link first, then the old one closed: the daemon that sees the hangup
+    // and opens the link again at once finds the new line, never the dead one.
+    const int old_master = std::exchange(master_fd_, -1);
+    const int old_slave = std::exchange(slave_fd_, -1);
+    open_pty();
+    for (const int fd : {old_master, old_slave}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
     }
 }
 
