@@ -236,7 +236,7 @@ TEST_F(AtChannelTest, SilentOversizedOrEndlessAnswersEndInTimeoutOrAreCut) {
         EXPECT_EQ(exchange(modem, "AT+CPIN?", partial, ORV_AT_OUTCOME_TIMEOUT, 0, wait_ms),
                   "TIMEOUT");
         EXPECT_GE(Clock::now() - start, milliseconds(min_ms)) << scale;
-        EXPECT_LT(Clock::now() - start, std::chrono::seconds(3)) << scale;
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << scale << ": the wait ran on";
     }
     at_channel::reset();  // nothing owed from here
     setenv("ORV_AT_WAIT_SCALE", "0.2", 1);

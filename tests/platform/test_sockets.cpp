@@ -135,7 +135,8 @@ TEST_F(SocketTest, NotificationsArriveInTheirExactLayoutOrAreDroppedWithoutBlock
     EXPECT_GT(dropped, 0);
     close(controller);
     EXPECT_EQ(orv_mc_state_mdm_return_rpc_status(0), -1);  // a socket file whose owner has gone
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10))
+        << "a notification to a full or gone controller blocked";
 }
 
 }  // namespace

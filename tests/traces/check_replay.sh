@@ -1,10 +1,14 @@
 #!/bin/sh
-# check_replay.sh ORV_TRACE TRACES WORKDIR: replay of a trace with its first published IMEI changed
+# check_replay.sh ORV_TRACE TRACES: replay of a trace with its first published IMEI changed
 # exits 1 and names that write; a trace cut inside a record exits 2 and names the cut line; a
 # redacted trace has other identities and still replays; a trace begun at a rotation (no
 # start-up, its head marked continued) replays.
 set -u
-tool=$1 trace=$2/late_answer.jsonl swap=$2/sim_swap.jsonl work=$3
+tool=$1 trace=$2/late_answer.jsonl swap=$2/sim_swap.jsonl
+# A folder of its own, so that two runs at once do not share files; removed however it ends.
+work=$(mktemp -d "${TMPDIR:-/tmp}/orv_check_replay_XXXXXX") || exit 1
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
 fail() { echo "check_replay: $*" >&2; exit 1; }
 
 sed '0,/"n":"imei","v":"3569/s//"n":"imei","v":"9569/' "$trace" >"$work/edited.jsonl"
