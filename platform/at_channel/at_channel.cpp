@@ -9,14 +9,22 @@
 // command and a CR, then read with poll() against one deadline until a final result line is
 // complete. Nothing ever sleeps or polls at a fixed interval. Lines are judged as they arrive and
 // the answer is assembled straight into the caller's record: echo, unsolicited reports and NUL
-// bytes removed, CR LF line ends. An answer whose wait ran out is owed: the next command waits
-// for it before it goes out, so it is never delivered as that command's answer.
+// bytes removed, CR LF line ends. An answer whose wait ran out is owed: the next command is still
+// sent, but first waits for it until half its own wait has passed since the timeout, so that an
+// answer up to that late is dropped and never delivered as that command's answer.
+//
+// A serial port is opened for exclusive use: TIOCEXCL keeps other openers out (root excepted),
+// and an advisory flock(2) lock, which other well-behaved programs and a second daemon respect,
+// is taken on it. The channel logs in ORV_LOG_DIR/orv_at.log why the port cannot be used (the
+// port and the system's reason), once each time that changes, and when it works again.
 
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -25,6 +33,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -32,6 +41,7 @@
 
 #include "platform/at_channel/at_channel_internal.h"
 #include "platform/orv_at.h"
+#include "platform/orv_log.h"
 #include "platform/orv_paths.h"
 
 namespace orv::at_channel {
@@ -75,6 +85,34 @@ Debt g_debt;
 
 enum class Io { kOk, kTimeout, kFailed };
 
+// Why the port cannot be used, as last logged: nothing (it works, or nothing was logged yet), or
+// a step and the system's reason. A failure is logged when it begins or changes, and the port's
+// working again once after a failure, never once per command.
+constexpr const char* kLogName = "orv_at.log";
+constexpr const char* kLogModule = "orv_at";
+char g_failure[320];
+bool g_failed = false;
+
+// Logs "<what> <port>: <reason>" unless it is what the log last said.
+void port_failed(int line, const char* what, const char* reason) {
+    char text[sizeof g_failure];
+    std::snprintf(text, sizeof text, "%s %.200s: %.80s", what, paths::get(paths::kModem), reason);
+    if (g_failed && std::strcmp(text, g_failure) == 0) {
+        return;
+    }
+    std::memcpy(g_failure, text, sizeof text);
+    g_failed = true;
+    orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, line, "%s\n", text);
+}
+
+void port_works(int line) {
+    if (g_failed) {
+        g_failed = false;
+        orv_syslog_append(ORV_LOG_LEVEL_INFO, kLogName, kLogModule, line, "%.200s works again\n",
+                          paths::get(paths::kModem));
+    }
+}
+
 std::int64_t now_ns() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -106,6 +144,9 @@ std::int64_t wait_ns(int wait_ms) {
 
 void close_port() {
     if (g_fd >= 0) {
+        if (!g_is_socket) {
+            ioctl(g_fd, TIOCNXCL);  // the exclusive mode belongs to the tty, not to this descriptor
+        }
         close(g_fd);
     }
     g_fd = -1;
@@ -127,6 +168,14 @@ speed_t baud_speed() {
 int open_serial(const char* path) {
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        port_failed(__LINE__, "cannot open", std::strerror(errno));
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        close(fd);
+        port_failed(__LINE__, "cannot lock",
+                    err == EWOULDBLOCK ? "in use by another program" : std::strerror(err));
         return -1;
     }
     termios tio{};
@@ -134,6 +183,7 @@ int open_serial(const char* path) {
         // Not a terminal (a character device without line settings): use it as a raw stream.
         return fd;
     }
+    ioctl(fd, TIOCEXCL);
     cfmakeraw(&tio);  // no echo, no canonical mode, no character translation, 8 bits
     tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -144,6 +194,8 @@ int open_serial(const char* path) {
     cfsetispeed(&tio, speed);
     cfsetospeed(&tio, speed);
     if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        port_failed(__LINE__, "cannot configure", std::strerror(errno));
+        ioctl(fd, TIOCNXCL);
         close(fd);
         return -1;
     }
@@ -155,6 +207,7 @@ int open_serial(const char* path) {
 int open_tcp(string_view target, std::int64_t deadline) {
     const std::size_t colon = target.rfind(':');
     if (colon == string_view::npos || colon == 0 || colon + 1 >= target.size()) {
+        port_failed(__LINE__, "cannot use", "not tcp:HOST:PORT");
         return -1;
     }
     string_view host = target.substr(0, colon);
@@ -165,6 +218,7 @@ int open_tcp(string_view target, std::int64_t deadline) {
     char host_buf[256];
     char port_buf[16];
     if (host.empty() || host.size() >= sizeof host_buf || port.size() >= sizeof port_buf) {
+        port_failed(__LINE__, "cannot use", "not tcp:HOST:PORT");
         return -1;
     }
     std::memcpy(host_buf, host.data(), host.size());
@@ -177,24 +231,29 @@ int open_tcp(string_view target, std::int64_t deadline) {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (getaddrinfo(host_buf, port_buf, &hints, &found) != 0) {
+    const int gai = getaddrinfo(host_buf, port_buf, &hints, &found);
+    if (gai != 0) {
+        port_failed(__LINE__, "cannot resolve", gai_strerror(gai));
         return -1;
     }
     int fd = -1;
+    int err = 0;
     for (addrinfo* ai = found; ai != nullptr && fd < 0; ai = ai->ai_next) {
         fd = socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, ai->ai_protocol);
         if (fd < 0) {
+            err = errno;
             continue;
         }
         bool connected = connect(fd, ai->ai_addr, ai->ai_addrlen) == 0;
-        if (!connected && errno == EINPROGRESS) {
+        err = connected ? 0 : errno;
+        if (!connected && err == EINPROGRESS) {
             pollfd p{fd, POLLOUT, 0};
             int rc;
             do {
                 rc = poll(&p, 1, remaining_ms(deadline));
             } while (rc < 0 && errno == EINTR);
-            int err = 0;
             socklen_t len = sizeof err;
+            err = rc == 0 ? ETIMEDOUT : rc < 0 ? errno : 0;
             connected =
                 rc == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
         }
@@ -204,6 +263,9 @@ int open_tcp(string_view target, std::int64_t deadline) {
         }
     }
     freeaddrinfo(found);
+    if (fd < 0) {
+        port_failed(__LINE__, "cannot connect to", std::strerror(err));
+    }
     if (fd >= 0) {
         const int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -233,6 +295,11 @@ void observe(int direction, const char* bytes, ssize_t n) {
     }
 }
 
+// The reason given when the far end went away.
+const char* hung_up() {
+    return g_is_socket ? "the connection was closed" : "the line hung up";
+}
+
 Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
     while (len > 0) {
         const ssize_t n =
@@ -247,6 +314,7 @@ Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
             continue;
         }
         if (n < 0 && errno != EAGAIN) {
+            port_failed(__LINE__, "cannot write", std::strerror(errno));
             return Io::kFailed;
         }
         pollfd p{g_fd, POLLOUT, 0};
@@ -255,9 +323,11 @@ Io write_all(const char* data, std::size_t len, std::int64_t deadline) {
             return Io::kTimeout;
         }
         if (rc < 0 && errno != EINTR) {
+            port_failed(__LINE__, "cannot write", std::strerror(errno));
             return Io::kFailed;
         }
         if (rc > 0 && (p.revents & POLLOUT) == 0) {
+            port_failed(__LINE__, "cannot write", hung_up());
             return Io::kFailed;
         }
     }
@@ -323,6 +393,7 @@ Io pump(std::int64_t deadline, bool drain, Done done) {
             continue;
         }
         if (rc < 0) {
+            port_failed(__LINE__, "cannot read", std::strerror(errno));
             return Io::kFailed;
         }
         if (rc == 0) {
@@ -332,14 +403,16 @@ Io pump(std::int64_t deadline, bool drain, Done done) {
             continue;  // the deadline check above ends the wait
         }
         if ((p.revents & POLLIN) == 0) {
-            return Io::kFailed;  // hang-up or error with nothing left to read
+            port_failed(__LINE__, "cannot read", hung_up());  // with nothing left to read
+            return Io::kFailed;
         }
         const ssize_t n = read(g_fd, g_chunk, sizeof g_chunk);
         if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         }
-        if (n <= 0) {
-            return Io::kFailed;  // end of stream or error
+        if (n <= 0) {  // end of stream or error
+            port_failed(__LINE__, "cannot read", n == 0 ? hung_up() : std::strerror(errno));
+            return Io::kFailed;
         }
         observe(ORV_AT_READ, g_chunk, n);
         const string_view bytes(g_chunk, static_cast<std::size_t>(n));
@@ -382,7 +455,8 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
     if (cmd == nullptr) {
         return finish_empty(res);
     }
-    const std::int64_t deadline = now_ns() + wait_ns(wait_ms);
+    const std::int64_t wait = wait_ns(wait_ms);
+    std::int64_t deadline = now_ns() + wait;
 
     // A port that hung up while idle shows it here; it gets one fresh open within this command.
     if (!ensure_open(deadline)) {
@@ -398,19 +472,17 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
     const std::size_t cmd_len = std::strlen(cmd);
     const string_view command(cmd, cmd_len);
     // The last command's wait ran out and its answer is still to come: this command waits for
-    // it (dropping it) before it goes out, so that answer can never pass for this one's. If it
-    // does not come within this command's wait, the modem is taken to have dropped it; this
-    // command is not sent and ends as TIMEOUT.
-    if (g_debt.holds_back(command)) {
+    // it (dropping it) until half its own wait has passed since that timeout, so that an answer
+    // up to that late can never pass for this one's. Then it goes out whether the answer came or
+    // not, with its whole wait still before it.
+    if (const std::int64_t hold = g_debt.hold_until(command, now_ns(), wait); hold != 0) {
         g_reader.idle();
-        const Io io = pump(deadline, false, [] { return g_reader.finals() > 0; });
+        const Io io = pump(hold, false, [] { return g_reader.finals() > 0; });
         g_debt.settle();
         if (io == Io::kFailed) {
             return fail_port(res);
         }
-        if (io == Io::kTimeout) {
-            return finish_timeout(res);
-        }
+        deadline = now_ns() + wait;
     }
 
     const bool has_cr =
@@ -434,7 +506,7 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
         return fail_port(res);
     }
     if (io == Io::kTimeout) {
-        g_debt.owe(command);
+        g_debt.owe(command, now_ns());
         return finish_timeout(res);
     }
 
@@ -445,11 +517,12 @@ extern "C" int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms)
     }
     if (io == Io::kTimeout) {
         stop_collecting();
-        g_debt.owe(command);
+        g_debt.owe(command, now_ns());
         return finish_timeout(res);
     }
     const std::size_t len = g_reader.finish();
     stop_collecting();
+    port_works(__LINE__);
     set_head(res, len, ORV_AT_OUTCOME_ANSWER);
     return ORV_AT_OUTCOME_ANSWER;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace orv::at_channel {
@@ -91,23 +92,27 @@ class LineReader {
     bool skip_data_ = false;  // the next line is a report's data line
 };
 
-// The answer still owed by the modem after a command's wait ran out. The next command first
-// waits for it (within its own wait) so that it can never be taken for that command's answer;
-// a repeat of the same command (the exchange's retry, after a pause in which a late answer has
-// come and been dropped) is not held back, so that a modem that dropped the command gets it again.
+// The answer still owed by the modem after a command's wait ran out. The next command is sent all
+// the same; before it goes out it waits for the owed answer, and drops it, until half its own
+// wait has passed since the timeout. An answer up to that late can so never be taken for the next
+// command's. A repeat of the owed command (the exchange's retry, after a pause in which a late
+// answer has come and been dropped) is not held back: whichever answer comes first answers it.
+// Times are monotonic nanoseconds, given by the caller.
 class Debt {
   public:
-    void owe(std::string_view command);
+    void owe(std::string_view command, std::int64_t since_ns);
     void settle() { owed_ = false; }
     bool owed() const { return owed_; }
-    // Whether `command` must wait for the owed answer before it is written. A repeat of the
-    // owed command settles the debt instead.
-    bool holds_back(std::string_view command);
+    // Until when `command`, about to go out at `now_ns` with a wait of `wait_ns`, waits for the
+    // owed answer; 0 when it goes out at once: nothing is owed, it repeats the owed command, or
+    // the hold is already over (both settle the debt).
+    std::int64_t hold_until(std::string_view command, std::int64_t now_ns, std::int64_t wait_ns);
 
   private:
     bool owed_ = false;
     bool fits_ = false;  // the owed command was short enough to be kept for comparing
     std::size_t len_ = 0;
+    std::int64_t since_ns_ = 0;
     char command_[256] = {};
 };
 

@@ -2,6 +2,7 @@
 // and the answer assembled from what is left. Pure: no I/O, no clock; the channel feeds it.
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -31,64 +32,84 @@ constexpr std::array<FinalRow, 8> kFinals{{
     {"NO DIALTONE", false, LineKind::kFinalError},
 }};
 
-// Unsolicited result codes: lines a modem sends on its own, removed from every answer (unless
-// the command asks for that very report) and never taken for a final line. Rows ending in ':'
-// match a line that begins with them, the others a whole line.
-// Sources: 3GPP TS 27.007 (registration, call, packet-domain, indicator, time-zone and USSD
-// reports) and 3GPP TS 27.005 (message and cell-broadcast indications), and the vendor reports of
-// the MediaTek, Huawei and Quectel modems the daemon meets.
+// Unsolicited result codes are recognised by their shape (report_name below): a sigil, a name,
+// then a colon or the end of the line. Only what the shape cannot tell needs a row here: the
+// reports that carry a data line (the message or broadcast itself, which may read like anything,
+// "OK" included), and the words without a sigil that modems print on their own. A row matches
+// the whole line, or, ending in ':', its beginning.
 struct ReportRow {
     string_view text;
     Report kind;
 };
 
-constexpr std::array<ReportRow, 36> kReports{{
-    // 27.007 network registration
-    {"+CREG:", Report::kLine},
-    {"+CGREG:", Report::kLine},
-    {"+CEREG:", Report::kLine},
-    {"+C5GREG:", Report::kLine},
-    // 27.007 ring, caller id, call waiting, supplementary service notifications
-    {"RING", Report::kLine},
-    {"+CRING:", Report::kLine},
-    {"+CLIP:", Report::kLine},
-    {"+CNAP:", Report::kLine},
-    {"+CCWA:", Report::kLine},
-    {"+CSSI:", Report::kLine},
-    {"+CSSU:", Report::kLine},
-    // 27.007 packet-domain events and signalling connection
-    {"+CGEV:", Report::kLine},
-    {"+CSCON:", Report::kLine},
-    // 27.007 indicator events (signal, service, roaming) and time zone
-    {"+CIEV:", Report::kLine},
-    {"+CTZV:", Report::kLine},
-    {"+CTZE:", Report::kLine},
-    {"+CTZEU:", Report::kLine},
-    // 27.007 USSD
-    {"+CUSD:", Report::kLine},
-    // 27.005 incoming messages, status reports and cell broadcasts; the direct forms carry the
-    // message on the next line
-    {"+CMTI:", Report::kLine},
+constexpr std::array<ReportRow, 10> kReports{{
+    // 3GPP TS 27.005: a message, a status report and a cell broadcast delivered directly, each
+    // with its PDU or text on the next line
     {"+CMT:", Report::kLineAndData},
-    {"+CDSI:", Report::kLine},
     {"+CDS:", Report::kLineAndData},
-    {"+CBMI:", Report::kLine},
     {"+CBM:", Report::kLineAndData},
-    // vendor signal reports
-    {"+CSQ:", Report::kLine},
-    {"+ECSQ:", Report::kLine},
-    {"^RSSI:", Report::kLine},
-    {"^HCSQ:", Report::kLine},
-    // vendor network, bearer and start-up reports
-    {"+EREG:", Report::kLine},
-    {"+EGREG:", Report::kLine},
-    {"+EIND:", Report::kLine},
-    {"+PSBEARER:", Report::kLine},
-    {"^MODE:", Report::kLine},
-    {"^BOOT:", Report::kLine},
-    {"^SYSSTART", Report::kLine},
-    {"+QIND:", Report::kLine},
+    // ITU-T V.250 / 3GPP TS 27.007: an incoming call
+    {"RING", Report::kLine},
+    // The module is ready: SIMCom SIM808 hardware manual; Quectel UGxx AT manual V1.7; a
+    // SIM7600 start-up capture (Xinyuan-LilyGO/T-SIM7600X pull request 41)
+    {"RDY", Report::kLine},
+    // Calls and messages can be used: SIMCom SIM800/SIM900 (a SIM800L capture,
+    // Seeed-Studio/GPRS_SIM900 issue 39)
+    {"Call Ready", Report::kLine},
+    {"SMS Ready", Report::kLine},
+    // Phonebook and message storage initialised: SIMCom SIM7500/SIM7600 (the same SIM7600
+    // capture)
+    {"PB DONE", Report::kLine},
+    {"SMS DONE", Report::kLine},
+    // The same word without its subject, reported from module start-ups in field logs (no
+    // manual names it)
+    {"Ready", Report::kLine},
 }};
+
+// Set commands whose answer carries their own report (3GPP TS 27.007 and 27.005: SIM access,
+// facility status, phonebook and message reads, sends, addresses, USSD, serial numbers); every
+// other set command has no information response, so a line of its own name that comes during it
+// (+CPIN: READY during the PIN entry, +CFUN: 1 during AT+CFUN=1) is unsolicited.
+constexpr std::array<string_view, 15> kSetsWithReport{{
+    "+CRSM",
+    "+CSIM",
+    "+CGLA",
+    "+CLCK",
+    "+CPBR",
+    "+CPBF",
+    "+CMGR",
+    "+CMGL",
+    "+CMGS",
+    "+CMSS",
+    "+CMGW",
+    "+CGPADDR",
+    "+CGCONTRDP",
+    "+CUSD",
+    "+CGSN",
+}};
+
+bool is_letter(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The name of a line shaped like a named report: a sigil, a letter, letters, digits or '_', then
+// a colon or the end of the line ("+CREG: 1" is "+CREG", "+PACSP0" is "+PACSP0"); empty for any
+// other line. "+CME ERROR: 10" has a blank after its name and so is no report.
+string_view report_name(string_view line) {
+    if (line.size() < 2 || string_view("+^*#%$").find(line[0]) == string_view::npos ||
+        !is_letter(line[1])) {
+        return {};
+    }
+    std::size_t end = 2;
+    while (end < line.size() && (is_letter(line[end]) || is_digit(line[end]) || line[end] == '_')) {
+        ++end;
+    }
+    return end == line.size() || line[end] == ':' ? line.substr(0, end) : string_view{};
+}
 
 char upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
@@ -106,7 +127,7 @@ bool same_text(string_view a, string_view b) {
     return true;
 }
 
-// The name of the command's report: "AT+CREG?" asks for "+CREG", "at^rssi" for "^RSSI".
+// The name of the command: "AT+CREG?" is "+CREG", "at^rssi" is "^RSSI".
 string_view command_name(string_view command) {
     if (command.size() < 2 || upper(command[0]) != 'A' || upper(command[1]) != 'T') {
         return {};
@@ -114,6 +135,26 @@ string_view command_name(string_view command) {
     command.remove_prefix(2);
     const std::size_t end = command.find_first_of("=?;\r\n");
     return command.substr(0, end);
+}
+
+// Whether a report of this name answers the command: an action, read or test command is
+// answered by its own name; a set command only when it is one of kSetsWithReport.
+bool answers(string_view command, string_view name) {
+    const string_view own = command_name(command);
+    if (own.empty() || !same_text(own, name)) {
+        return false;
+    }
+    const string_view rest = command.substr(2 + own.size());
+    const bool set = rest.size() >= 1 && rest[0] == '=' && (rest.size() < 2 || rest[1] != '?');
+    if (!set) {
+        return true;
+    }
+    for (const string_view row : kSetsWithReport) {
+        if (same_text(row, own)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 string_view strip_line_end(string_view s) {
@@ -137,15 +178,19 @@ LineKind classify_line(string_view line) {
 }
 
 Report classify_report(string_view line, string_view command) {
+    Report kind = Report::kNone;
     for (const ReportRow& row : kReports) {
         const bool prefix = row.text.back() == ':';
-        const bool match = prefix ? line.substr(0, row.text.size()) == row.text : line == row.text;
-        if (match) {
-            const string_view name = prefix ? row.text.substr(0, row.text.size() - 1) : row.text;
-            return same_text(name, command_name(command)) ? Report::kNone : row.kind;
+        if (prefix ? line.substr(0, row.text.size()) == row.text : line == row.text) {
+            kind = row.kind;
+            break;
         }
     }
-    return Report::kNone;
+    const string_view name = report_name(line);
+    if (kind == Report::kNone && !name.empty()) {
+        kind = Report::kLine;
+    }
+    return kind != Report::kNone && !name.empty() && answers(command, name) ? Report::kNone : kind;
 }
 
 void LineReader::begin(string_view command, char* out, std::size_t size) {
@@ -302,8 +347,9 @@ std::size_t LineReader::finish() {
     return kept_;
 }
 
-void Debt::owe(string_view command) {
+void Debt::owe(string_view command, std::int64_t since_ns) {
     owed_ = true;
+    since_ns_ = since_ns;
     fits_ = command.size() <= sizeof command_;
     len_ = fits_ ? command.size() : 0;
     if (fits_) {
@@ -311,15 +357,16 @@ void Debt::owe(string_view command) {
     }
 }
 
-bool Debt::holds_back(string_view command) {
+std::int64_t Debt::hold_until(string_view command, std::int64_t now_ns, std::int64_t wait_ns) {
     if (!owed_) {
-        return false;
+        return 0;
     }
-    if (fits_ && command == string_view(command_, len_)) {
-        owed_ = false;  // a repeat: whichever answer comes first answers it
-        return false;
+    const std::int64_t until = since_ns_ + wait_ns / 2;
+    if ((fits_ && command == string_view(command_, len_)) || now_ns >= until) {
+        owed_ = false;
+        return 0;
     }
-    return true;
+    return until;
 }
 
 }  // namespace orv::at_channel

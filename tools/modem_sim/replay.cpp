@@ -185,8 +185,8 @@ std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name) {
                     }
                 }
             } else if (k == "cmd") {
-                // An answer owed from before may still come: the channel holds the next command
-                // back until it does, so only a written command ends the lateness.
+                // An answer owed from before may still come while the channel holds the next
+                // command back, so only a written command ends the lateness.
                 cmd = ReplayStep{true, field(r, "c", Value::String).text, t};
             } else if (k == "ans") {
                 const double outcome = field(r, "o", Value::Number).number;
