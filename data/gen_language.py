@@ -33,6 +33,7 @@ OVERRIDES = {
     "KE": ("en", "Swahili leads by speakers; English is the language of phones and operators"),
     "UG": ("en", "Swahili is official but little used; English is the everyday written language"),
     "MW": ("en", "Chichewa leads by speakers; English is the language of phones and operators"),
+    "ZW": ("en", "Shona leads by speakers; English is the language of phones and operators"),
     "CF": ("fr", "Sango leads by speakers; French is the written language"),
     "SD": ("ar", "CLDR's speaker shares put English first; Arabic is the everyday language"),
     "DJ": ("fr", "Arabic and French are official; French is the written language"),
