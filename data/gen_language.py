@@ -30,6 +30,12 @@ OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "language.csv")
 OVERRIDES = {
     "PY": ("es", "Guarani is official and more spoken; phones and operators use Spanish"),
     "IN": ("en", "Hindi leads by speakers; phones ship and are mostly used in English"),
+    "PK": ("en", "Urdu leads by speakers; phones ship and are mostly used in English"),
+    "BT": ("en", "Dzongkha is the national language; schooling and phones are in English"),
+    "MV": ("en", "Dhivehi is the national language; schooling and phones are in English"),
+    "VU": ("en", "Bislama leads by speakers; phones offer none and are mostly set to English"),
+    "WS": ("en", "Samoan leads by speakers; phones offer no Samoan and are set to English"),
+    "TO": ("en", "Tongan leads by speakers; phones offer no Tongan and are set to English"),
     "KE": ("en", "Swahili leads by speakers; English is the language of phones and operators"),
     "UG": ("en", "Swahili is official but little used; English is the everyday written language"),
     "MW": ("en", "Chichewa leads by speakers; English is the language of phones and operators"),
@@ -44,9 +50,11 @@ OVERRIDES = {
     "BI": ("fr", "Kirundi leads by speakers; French is the written language and that of phones"),
     "MG": ("fr", "Malagasy leads by speakers; phones offer no Malagasy and are set to French"),
     "HT": ("fr", "Haitian Creole leads by speakers; phones offer French"),
+    "MT": ("en", "Maltese leads by speakers; English is co-official and the language of phones"),
     "BY": ("ru", "Belarusian is official; most people use Russian"),
     "SN": ("fr", "Wolof is the de facto official language by speakers; French is written"),
     "NO": ("nb", "CLDR names the macrolanguage no; phones use Bokmal, nb"),
+    "GL": ("da", "Greenlandic leads by speakers; phones offer none and are set to Danish"),
 }
 
 # Issuers that write their mobile country code after 89 instead of the calling code: the
