@@ -6,10 +6,10 @@
 #     are written for the prefix of each install);
 #   - the unit passes `systemd-analyze verify` (when systemd-analyze exists; systemd need not be
 #     running) and the init script passes `sh -n` (and `busybox sh -n` when busybox exists).
-# Usage: check_install.sh BUILD SBINDIR BINDIR DATADIR UNITDIR SYSUSERSDIR INITDIR
+# Usage: check_install.sh BUILD SBINDIR BINDIR DATADIR UNITDIR SYSUSERSDIR INITDIR UDEVDIR
 # The folders are relative to the install prefix.
 set -uo pipefail
-build=$1 sbindir=$2 bindir=$3 datadir=$4 unitdir=$5 sysusersdir=$6 initdir=$7
+build=$1 sbindir=$2 bindir=$3 datadir=$4 unitdir=$5 sysusersdir=$6 initdir=$7 udevdir=$8
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -34,6 +34,7 @@ fi
   echo "644 $unitdir/orv-mdm.service"
   echo "644 $sysusersdir/orv.conf"
   echo "755 $initdir/orv-mdm"
+  echo "644 $udevdir/77-orv-modem.rules"
 } | sort -k2 >"$tmp/expected"
 (cd "$root" && find . -type f -printf '%m %P\n' -o -type l -printf 'link %P\n') | sort -k2 \
   >"$tmp/actual"
@@ -84,6 +85,15 @@ fi
 sh -n "$init" || fail "sh -n $init"
 if command -v busybox >/dev/null 2>&1; then
   busybox sh -n "$init" || fail "busybox sh -n $init"
+fi
+
+# 6. The udev rule: it tells ModemManager to leave the modem alone and names the port, and
+#    udevadm verify (systemd 253 and later, when present) finds it well-formed.
+rules=$root/$udevdir/77-orv-modem.rules
+grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$rules" || fail "$rules does not set ID_MM_DEVICE_IGNORE"
+grep -q 'SYMLINK+="orv-modem"' "$rules" || fail "$rules does not name the port"
+if command -v udevadm >/dev/null 2>&1 && udevadm verify --help >/dev/null 2>&1; then
+  udevadm verify "$rules" >&2 || fail "udevadm verify $rules"
 fi
 
 if [ "$failures" -ne 0 ]; then
