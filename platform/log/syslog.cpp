@@ -1,10 +1,11 @@
 // System log: one line per call, appended to ORV_LOG_DIR/<log name> with a single write(), so
-// lines of several processes never interleave inside a line. The descriptor of a regular log
-// file is kept between lines, and before each line one stat() of the path checks that the path
-// still names that file: a file moved away or removed (by our rotation or an outside tool) is
-// followed at once by opening the path afresh. Anything else at the path (a FIFO, a device) is
-// opened for each line, and a folder that cannot be written costs a failed stat and open and
-// nothing else.
+// lines of several processes never interleave inside a line. The descriptor of each regular log
+// file is kept between lines (a few files: the daemon's, the store's, the channel's), with the
+// size it has reached. Whether the path still names that file is looked at once a second at
+// most, not for every line: a file moved away by another program (logrotate) is followed within
+// a second, and the lines of that second go to the file where it was moved, after the lines
+// before them. Our own rotation is known at once. Anything else at the path (a FIFO, a device)
+// is opened for each line, and a folder that cannot be written costs a failed open.
 //
 //     2026-12-06 02:41:07.123 INFO orv_quorl_mdm:118 MODEM: msg_id=2
 
@@ -15,6 +16,7 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -104,56 +106,115 @@ void put_escaped(LineBuf& line, std::string_view message) {
 }
 
 // Moves a file that has passed the limit to "<path>.1" (replacing an older one), unless another
-// process has already rotated it away from under `fd`.
-void rotate_if_full(int fd, const char* path) {
+// process has already rotated it away from under `fd`. Returns whether `fd` no longer names the
+// file at `path` (moved by this call or before it).
+bool rotate_if_full(int fd, const char* path) {
     struct stat by_fd {};
     if (fstat(fd, &by_fd) != 0 || by_fd.st_size <= static_cast<off_t>(kRotateBytes)) {
-        return;
+        return false;
     }
     struct stat by_path {};
     if (stat(path, &by_path) != 0 || by_path.st_ino != by_fd.st_ino ||
         by_path.st_dev != by_fd.st_dev) {
-        return;
+        return true;
     }
     char old_path[4096 + 3];
-    if (std::snprintf(old_path, sizeof old_path, "%s.1", path) <
-        static_cast<int>(sizeof old_path)) {
-        rename(path, old_path);
-    }
+    return std::snprintf(old_path, sizeof old_path, "%s.1", path) <
+               static_cast<int>(sizeof old_path) &&
+           rename(path, old_path) == 0;
 }
 
-// The open log file: its path, descriptor and identity. Only a regular file is kept.
+// An open log file: its path, descriptor, identity, the size it had when last looked at plus
+// what this process wrote since, and when its path was last looked at (seconds, monotonic).
 struct OpenLog {
     char path[4096];
     int fd = -1;
     dev_t dev = 0;
     ino_t ino = 0;
+    off_t size = 0;
+    std::int64_t checked_s = 0;
 };
-OpenLog g_open;
+constexpr std::size_t kOpenLogs = 4;
+OpenLog g_open[kOpenLogs];
+std::size_t g_next_slot = 0;  // the slot a new file takes when all are in use
 
-void forget_open_log() {
-    if (g_open.fd >= 0) {
-        close(g_open.fd);
+void forget(OpenLog& log) {
+    if (log.fd >= 0) {
+        close(log.fd);
     }
-    g_open.fd = -1;
-    g_open.path[0] = '\0';
+    log.fd = -1;
+    log.path[0] = '\0';
 }
 
-int open_log(const char* path) {
+std::int64_t now_s() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);  // read in user space, no system call
+    return ts.tv_sec;
+}
+
+// Opens the path for appending, and what it is in `st`.
+int open_log(const char* path, struct stat& st) {
     // O_NONBLOCK: a FIFO or device planted at the path must never hold up the daemon.
     constexpr int kFlags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     int fd = open(path, kFlags, 0640);
     if (fd < 0 && errno == ENOENT && paths::make_parent_dirs(path)) {
         fd = open(path, kFlags, 0640);
     }
-    if (fd < 0) {
+    if (fd >= 0 && fstat(fd, &st) != 0) {
+        close(fd);
         return -1;
     }
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && st.st_size == 0 && S_ISREG(st.st_mode)) {
+    if (fd >= 0 && st.st_size == 0 && S_ISREG(st.st_mode)) {
         fchmod(fd, 0640);  // a new file: 0640 whatever the umask
     }
     return fd;
+}
+
+// The kept file for `path`, looked at again when a second has passed; nullptr when none is kept
+// (or the path names another file now, which forgets the kept one).
+OpenLog* kept_log(const char* path, std::int64_t now) {
+    for (OpenLog& log : g_open) {
+        if (log.fd < 0 || std::strcmp(log.path, path) != 0) {
+            continue;
+        }
+        if (now == log.checked_s) {
+            return &log;
+        }
+        struct stat at_path {};
+        if (stat(path, &at_path) == 0 && at_path.st_dev == log.dev && at_path.st_ino == log.ino) {
+            log.size = at_path.st_size;  // other processes may write to it too
+            log.checked_s = now;
+            return &log;
+        }
+        forget(log);
+        return nullptr;
+    }
+    return nullptr;
+}
+
+// Keeps a newly opened file (`st` as it was opened, `written` bytes since); nullptr when it is
+// no regular file (or its path is too long), and the caller closes it after its line.
+OpenLog* keep(int fd, const struct stat& st, off_t written, const char* path, std::int64_t now) {
+    const std::size_t len = std::strlen(path);
+    if (!S_ISREG(st.st_mode) || len >= sizeof g_open[0].path) {
+        return nullptr;
+    }
+    OpenLog* slot = nullptr;
+    for (OpenLog& log : g_open) {
+        slot = slot == nullptr && log.fd < 0 ? &log : slot;
+    }
+    if (slot == nullptr) {
+        slot = &g_open[g_next_slot];
+        g_next_slot = (g_next_slot + 1) % kOpenLogs;
+        forget(*slot);
+    }
+    std::memcpy(slot->path, path, len + 1);
+    slot->fd = fd;
+    slot->dev = st.st_dev;
+    slot->ino = st.st_ino;
+    slot->size = st.st_size + written;
+    slot->checked_s = now;
+    return slot;
 }
 
 }  // namespace
@@ -191,38 +252,25 @@ int vappend(int level, const char* log_name, const char* module, int line_no, co
     put_escaped(line, text);
     line.end_line();
 
-    // The kept descriptor serves while the path still names its file.
-    struct stat at_path {};
-    const bool at_path_known = stat(path, &at_path) == 0;
-    const bool kept = g_open.fd >= 0 && at_path_known && std::strcmp(g_open.path, path) == 0 &&
-                      at_path.st_dev == g_open.dev && at_path.st_ino == g_open.ino;
-    if (!kept) {
-        forget_open_log();
-    }
-    const int fd = kept ? g_open.fd : open_log(path);
+    const std::int64_t now = now_s();
+    OpenLog* log = kept_log(path, now);
+    struct stat opened {};
+    const int fd = log != nullptr ? log->fd : open_log(path, opened);
     if (fd < 0) {
         return -1;
     }
     const ssize_t written = write(fd, line.data(), line.size());
-    // The size at the path before this line plus the line tells whether rotation may be due;
-    // rotate_if_full looks at the file itself.
-    if (!kept || !at_path_known ||
-        at_path.st_size + static_cast<off_t>(line.size()) > static_cast<off_t>(kRotateBytes)) {
-        rotate_if_full(fd, path);
+    const off_t grown = written > 0 ? written : 0;
+    if (log != nullptr) {
+        log->size += grown;
+    } else if ((log = keep(fd, opened, grown, path, now)) == nullptr) {
+        close(fd);  // not a regular file: opened for each line
     }
-    // A newly opened regular file is kept for the next lines; a rotation above has moved it
-    // away already, which the next line's stat notices.
-    if (!kept) {
-        struct stat by_fd {};
-        const std::size_t path_len = std::strlen(path);
-        if (fstat(fd, &by_fd) == 0 && S_ISREG(by_fd.st_mode) && path_len < sizeof g_open.path) {
-            std::memcpy(g_open.path, path, path_len + 1);
-            g_open.fd = fd;
-            g_open.dev = by_fd.st_dev;
-            g_open.ino = by_fd.st_ino;
-        } else {
-            close(fd);
-        }
+    // Past the limit the file is moved away (by us or already by another process); the next
+    // line opens the path afresh.
+    if (log != nullptr && log->size > static_cast<off_t>(kRotateBytes) &&
+        rotate_if_full(fd, path)) {
+        forget(*log);
     }
     return written == static_cast<ssize_t>(line.size()) ? 0 : -1;
 }

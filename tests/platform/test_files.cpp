@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -107,6 +108,31 @@ TEST_F(LogTest, FilePastOneMebibyteIsRotated) {
     EXPECT_EQ(file_mode(log_path()), 0640u);
     fill_until_rotated(2);  // a second rotation replaces the older file
     EXPECT_EQ(messages(read_file(log_path() + ".1"))[0], "INFO m:1 first of the new file");
+}
+
+// Another program moves the file away (logrotate) or removes it: lines keep going where the
+// file is for at most a second (so none is lost to a rotation), then the path is opened afresh.
+TEST_F(LogTest, AFileMovedAwayOrRemovedIsFollowedWithinASecond) {
+    const auto line = [](const char* text) {
+        orv_syslog_append(6, "orv_mdm.log", "m", 1, "%s", text);
+    };
+    const auto past_a_second = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1100)); };
+    line("a");
+    ASSERT_EQ(rename(log_path().c_str(), (log_path() + ".rotated").c_str()), 0);
+    line("b");
+    past_a_second();
+    line("c");
+    std::vector<std::string> both = messages(read_file(log_path() + ".rotated"));
+    const std::vector<std::string> now = messages(read_file(log_path()));
+    both.insert(both.end(), now.begin(), now.end());
+    EXPECT_EQ(both, (std::vector<std::string>{"INFO m:1 a", "INFO m:1 b", "INFO m:1 c"}));
+    ASSERT_FALSE(now.empty()) << "a second later, the lines still went to the moved file";
+    EXPECT_EQ(now.back(), "INFO m:1 c");
+    ASSERT_EQ(unlink(log_path().c_str()), 0);
+    past_a_second();
+    line("d");
+    EXPECT_EQ(messages(read_file(log_path())), std::vector<std::string>{"INFO m:1 d"});
+    EXPECT_EQ(file_mode(log_path()), 0640u);
 }
 
 TEST_F(LogTest, UnwritableFolderDropsTheLine) {
