@@ -2,7 +2,7 @@
 // in its place (the floor program, bench/floor.cpp), against the virtual modem on a pty. The
 // processes, the folder and the store connection are the e2e tests' rig (tools/rig).
 //
-//   orv_mdm_load latency   [--kind imei|pin|iccid|mix] [-n N] [--delay MS]
+//   orv_mdm_load latency   [--kind imei|pin|iccid|mix] [-n N] [--delay MS] [--strace FILE]
 //   orv_mdm_load footprint [-n N] [--idle S]
 //   orv_mdm_load startup   [-r RUNS]
 //   common: [--daemon NAME] (the program of the build folder run as the daemon; orv_mdm)
@@ -18,6 +18,11 @@
 // commit is visible. Requests go one at a time (closed loop). CPU time is the program's, from
 // /proc/PID/schedstat.
 //
+// With --strace FILE, strace is attached to the program after the warm-up and records the
+// system calls of the measured requests to FILE (the times are then strace's, not the program's).
+// ORV_DAEMON_WRAPPER runs the program under another (valgrind for instruction counts: see the
+// rig).
+//
 // footprint (the daemon only): after N IMEI requests, RssAnon and PSS; the context switches over
 // S idle seconds; then the bytes the daemon's writes sent to storage (/proc/PID/io write_bytes)
 // over up to 1000 IMEI requests whose value is the one stored. The log goes to /dev/shm (RAM, as a
@@ -28,6 +33,7 @@
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,6 +71,40 @@ struct Options {
     int runs = 30;
     int idle_s = 60;
     std::string daemon = "orv_mdm";
+    std::string strace;
+};
+
+// strace attached to `pid`, writing to `file`, until the object goes (then detached cleanly).
+class Strace {
+  public:
+    Strace(pid_t pid, const std::string& file) {
+        if (file.empty()) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            const std::string target = std::to_string(pid);
+            execlp("strace", "strace", "-f", "-qq", "-p", target.c_str(), "-o", file.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Attached once the program has a tracer.
+        for (int i = 0; i < 1000 && proc_field(pid, "status", "TracerPid") <= 0; ++i) {
+            std::this_thread::sleep_for(10ms);
+        }
+        if (proc_field(pid, "status", "TracerPid") <= 0) {
+            fail("strace did not attach to the program");
+        }
+    }
+    ~Strace() {
+        if (pid_ > 0) {
+            kill(pid_, SIGINT);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+  private:
+    pid_t pid_ = -1;
 };
 
 // One request kind: the identifier sent, the store row whose write ends the request, and how many
@@ -194,10 +234,13 @@ void run_latency(const Options& o) {
     std::vector<double> over;  // latency less the modem's own delay for that request's exchanges
     const double cpu0 = cpu_us(rig.daemon_pid());
     const auto t0 = Clock::now();
-    for (long i = 0; i < o.n; ++i) {
-        const Kind& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
-        lat.push_back(request(rig, wal, k));
-        over.push_back(lat.back() - 1000.0 * o.delay_ms * k.exchanges);
+    {
+        const Strace traced(rig.daemon_pid(), o.strace);
+        for (long i = 0; i < o.n; ++i) {
+            const Kind& k = kinds[static_cast<std::size_t>(i) % kinds.size()];
+            lat.push_back(request(rig, wal, k));
+            over.push_back(lat.back() - 1000.0 * o.delay_ms * k.exchanges);
+        }
     }
     const double n = static_cast<double>(o.n);
     std::printf("median_us=%.1f p99_us=%.1f cpu_us=%.1f rps=%.0f", percentile(lat, 0.5),
@@ -270,6 +313,7 @@ void run_startup(const Options& o) {
 [[noreturn]] void usage() {
     std::fputs(
         "usage: orv_mdm_load latency [--kind imei|pin|iccid|mix] [-n N] [--delay MS]\n"
+        "                            [--strace FILE]\n"
         "       orv_mdm_load footprint [-n N] [--idle S]\n"
         "       orv_mdm_load startup [-r RUNS]\n"
         "       common option: --daemon NAME (default orv_mdm)\n",
@@ -291,7 +335,9 @@ int main(int argc, char** argv) {
             usage();
         }
         const std::string v = argv[++i];
-        if (a == "--kind") {
+        if (a == "--strace") {
+            o.strace = v;
+        } else if (a == "--kind") {
             o.kind = v;
         } else if (a == "-n") {
             o.n = std::stol(v);

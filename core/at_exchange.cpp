@@ -18,9 +18,12 @@ int level_of(LogAt at) {
 
 }  // namespace
 
+// The response record is cleared whole before every command (send), so here only its text is
+// made empty; the other buffers are small and start cleared.
 AtExchange::AtExchange(const char* module) : module_(module) {
     std::memset(mdm_ATcmd_buf, 0, sizeof mdm_ATcmd_buf);
-    std::memset(&mdm_res, 0, sizeof mdm_res);
+    std::memset(mdm_res.aucHead, 0, sizeof mdm_res.aucHead);
+    mdm_res.aucDataBuf[0] = '\0';
     std::memset(mdm_at_result, 0, sizeof mdm_at_result);
     std::memset(mdm_at_result_process, 0, sizeof mdm_at_result_process);
 }

@@ -131,12 +131,15 @@ int remaining_ms(std::int64_t deadline) {
 }
 
 std::int64_t wait_ns(int wait_ms) {
-    double scale = 1.0;
+    // The scale is parsed again only when the variable's text is another string than last time.
+    static const char* parsed_text = nullptr;
+    static double scale = 1.0;
     const char* text = paths::get(paths::kAtWaitScale);
-    char* end = nullptr;
-    const double parsed = std::strtod(text, &end);
-    if (end != text && *end == '\0' && parsed >= 0.0 && parsed < 1e6) {
-        scale = parsed;
+    if (text != parsed_text) {
+        parsed_text = text;
+        char* end = nullptr;
+        const double parsed = std::strtod(text, &end);
+        scale = end != text && *end == '\0' && parsed >= 0.0 && parsed < 1e6 ? parsed : 1.0;
     }
     const double ms = (wait_ms <= 0 ? kDefaultWaitMs : wait_ms) * scale;
     return static_cast<std::int64_t>(ms * 1e6);

@@ -43,6 +43,8 @@ class LineBuf {
         len_ += s.size();
         return true;
     }
+    // Bytes that still fit before the place kept for the line feed.
+    std::size_t room() const { return sizeof buf_ - 1 - len_; }
     void end_line() { buf_[len_++] = '\n'; }
     const char* data() const { return buf_; }
     std::size_t size() const { return len_; }
@@ -52,56 +54,85 @@ class LineBuf {
     std::size_t len_ = 0;
 };
 
+// Appends the decimal digits of `v`.
+bool put_number(LineBuf& line, long v) {
+    char digits[24];
+    char* at = digits + sizeof digits;
+    const bool negative = v < 0;
+    unsigned long u =
+        negative ? 0UL - static_cast<unsigned long>(v) : static_cast<unsigned long>(v);
+    do {
+        *--at = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (negative) {
+        *--at = '-';
+    }
+    return line.put(std::string_view(at, static_cast<std::size_t>(digits + sizeof digits - at)));
+}
+
+// "YYYY-MM-DD HH:MM:SS.mmm LEVEL MODULE:LINE ", put together by hand: the date and time by
+// strftime, the rest without a printf of its own. The module is cut at 200 characters.
 bool put_head(LineBuf& line, int level, const char* module, int line_no) {
     timespec ts{};
     clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     localtime_r(&ts.tv_sec, &local);
-    char stamp[64];
-    const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    char level_text[16];
-    const char* level_name = level_text;
+    char stamp[32];
+    const std::size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S.", &local);
+    const long ms = ts.tv_nsec / 1000000;
+    const char millis[4] = {static_cast<char>('0' + ms / 100),
+                            static_cast<char>('0' + ms / 10 % 10), static_cast<char>('0' + ms % 10),
+                            ' '};
+    const std::string_view mod = module != nullptr ? std::string_view(module) : "-";
+    bool ok = line.put(std::string_view(stamp, n)) && line.put(std::string_view(millis, 4));
     if (level == ORV_LOG_LEVEL_ERR) {
-        level_name = "ERR";
+        ok = ok && line.put("ERR ");
     } else if (level == ORV_LOG_LEVEL_INFO) {
-        level_name = "INFO";
+        ok = ok && line.put("INFO ");
     } else {
-        std::snprintf(level_text, sizeof level_text, "%d", level);
+        ok = ok && put_number(line, level) && line.put(" ");
     }
-    char head[384];
-    const int len =
-        std::snprintf(head, sizeof head, "%.*s.%03ld %s %.200s:%d ", static_cast<int>(n), stamp,
-                      ts.tv_nsec / 1000000, level_name, module != nullptr ? module : "-", line_no);
-    if (len < 0) {
-        return false;
-    }
-    const std::size_t used = static_cast<std::size_t>(len) < sizeof head ? len : sizeof head - 1;
-    return line.put(std::string_view(head, used));
+    return ok && line.put(mod.substr(0, 200)) && line.put(":") && put_number(line, line_no) &&
+           line.put(" ");
 }
 
+// Appends the message with control characters escaped: runs of plain characters in one copy.
 void put_escaped(LineBuf& line, std::string_view message) {
     static constexpr char kHex[] = "0123456789abcdef";
-    for (const char c : message) {
-        const unsigned char u = static_cast<unsigned char>(c);
+    while (!message.empty()) {
+        std::size_t plain = 0;
+        while (plain < message.size()) {
+            const unsigned char u = static_cast<unsigned char>(message[plain]);
+            if (u < 0x20 || u == 0x7f) {
+                break;
+            }
+            ++plain;
+        }
+        if (plain > 0) {
+            const std::size_t room = line.room();
+            if (!line.put(message.substr(0, plain < room ? plain : room)) || plain > room) {
+                return;  // cut at a whole character
+            }
+            message.remove_prefix(plain);
+            continue;
+        }
+        const unsigned char u = static_cast<unsigned char>(message[0]);
         char esc[4] = {'\\', 0, 0, 0};
         std::string_view piece;
-        if (c == '\r') {
-            esc[1] = 'r';
+        if (u == '\r' || u == '\n') {
+            esc[1] = u == '\r' ? 'r' : 'n';
             piece = std::string_view(esc, 2);
-        } else if (c == '\n') {
-            esc[1] = 'n';
-            piece = std::string_view(esc, 2);
-        } else if (u < 0x20 || u == 0x7f) {
+        } else {
             esc[1] = 'x';
             esc[2] = kHex[u >> 4];
             esc[3] = kHex[u & 0xf];
             piece = std::string_view(esc, 4);
-        } else {
-            piece = std::string_view(&c, 1);
         }
         if (!line.put(piece)) {
             return;  // cut at a whole character, never inside an escape
         }
+        message.remove_prefix(1);
     }
 }
 
@@ -225,9 +256,21 @@ int vappend(int level, const char* log_name, const char* module, int line_no, co
         std::strchr(log_name, '/') != nullptr) {
         return -1;
     }
-    char path[4096];
-    if (!paths::join(path, sizeof path, paths::get(paths::kLogDir), log_name)) {
-        return -1;
+    // The path of the last line's file serves again while the folder's variable is the same
+    // string and the log name the same text (the usual case: one file, line after line).
+    static const char* last_dir = nullptr;
+    static char last_name[64];
+    static char path[4096];
+    const char* dir = paths::get(paths::kLogDir);
+    if (dir != last_dir || std::strcmp(log_name, last_name) != 0) {
+        last_dir = nullptr;
+        if (!paths::join(path, sizeof path, dir, log_name)) {
+            return -1;
+        }
+        if (std::strlen(log_name) < sizeof last_name) {
+            std::strcpy(last_name, log_name);
+            last_dir = dir;
+        }
     }
 
     char message[kMessageSize];

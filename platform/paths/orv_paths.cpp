@@ -15,13 +15,17 @@ const char* get(const PathVar& var) {
 }
 
 bool join(char* out, std::size_t size, const char* dir, const char* name) {
-    const int n = std::snprintf(out, size, "%s/%s", dir, name);
-    if (n < 0 || static_cast<std::size_t>(n) >= size) {
+    const std::size_t dir_len = std::strlen(dir);
+    const std::size_t name_len = std::strlen(name);
+    if (dir_len + 1 + name_len >= size) {
         if (size != 0) {
             out[0] = '\0';
         }
         return false;
     }
+    std::memcpy(out, dir, dir_len);
+    out[dir_len] = '/';
+    std::memcpy(out + dir_len + 1, name, name_len + 1);
     return true;
 }
 

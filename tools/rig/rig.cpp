@@ -53,7 +53,7 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             args.push_back(const_cast<char*>(a.c_str()));
         }
         args.push_back(nullptr);
-        execv(args[0], args.data());
+        execvp(args[0], args.data());  // a wrapper may be named without its folder
         _exit(127);
     }
     return pid;
@@ -241,8 +241,16 @@ Lines Rig::commands() {
 
 void Rig::start_daemon(const std::vector<std::string>& env) {
     const std::vector<std::string> full = daemon_env(env);
-    daemon_pid_ = spawn({bin_path(daemon_binary_)}, full, path("daemon.out"), child_setup_,
-                        unprivileged_, stdout_fd_);
+    // ORV_DAEMON_WRAPPER (blank-separated words, e.g. "valgrind --tool=callgrind") runs the
+    // daemon under another program, for measuring it.
+    std::vector<std::string> argv;
+    std::istringstream wrapper(
+        std::getenv("ORV_DAEMON_WRAPPER") != nullptr ? std::getenv("ORV_DAEMON_WRAPPER") : "");
+    for (std::string word; wrapper >> word;) {
+        argv.push_back(word);
+    }
+    argv.push_back(bin_path(daemon_binary_));
+    daemon_pid_ = spawn(argv, full, path("daemon.out"), child_setup_, unprivileged_, stdout_fd_);
     // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.
     // Asked often, so that the time this call takes is the daemon's start-up time.
     if (!wait_for([&] { return accepts(path("run/orv_mdm_path")) || !daemon_running(); }, 10s,
