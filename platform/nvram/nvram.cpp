@@ -52,6 +52,7 @@ constexpr const char* kLogModule = "orv_nvram";
 constexpr const char* kSetup =
     "PRAGMA journal_mode=WAL;"
     "PRAGMA synchronous=NORMAL;"
+    "PRAGMA cache_size=8;"
     "CREATE TABLE IF NOT EXISTS nvram(name TEXT PRIMARY KEY NOT NULL, value BLOB NOT NULL);";
 constexpr const char* kUpsert =
     "INSERT INTO nvram(name, value) VALUES(?1, ?2) "
@@ -151,12 +152,24 @@ bool ensure_open() {
         close(created);
     }
     repair_companions(path);
+    // A page-cache slab of 4 pages (SQLite's default is 20, 87 KiB, made at the first read): the
+    // store's few pages fit in it, and a page beyond it is allocated on its own. Process-wide, so
+    // only before SQLite's first use; later (SQLite already in use by the program) it is refused
+    // and changes nothing.
+    static bool sized = false;  // a plain flag: the daemon runs on one thread
+    if (!sized) {
+        sized = true;
+        sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 4);
+    }
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(path, &g_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         fail(__LINE__, "open of", path, rc);
         return false;
     }
+    // Sized for what the store holds (a few pages of short rows): no lookaside slab (SQLite's
+    // default is 120 KiB per connection), and a page cache of 8 pages (kSetup).
+    sqlite3_db_config(g_db, SQLITE_DBCONFIG_LOOKASIDE, nullptr, 0, 0);
     sqlite3_busy_timeout(g_db, kBusyTimeoutMs);
     rc = sqlite3_exec(g_db, kSetup, nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK && !prepare(kUpsert, &g_upsert)) {
