@@ -267,6 +267,7 @@ void run_footprint(const Options& o) {
     for (long i = 0; i < o.n; ++i) {
         request(rig, wal, imei);
     }
+    const long rss = proc_field(pid, "status", "VmRSS");
     const long anon = proc_field(pid, "status", "RssAnon");
     const long pss = proc_field(pid, "smaps_rollup", "Pss");
 
@@ -290,9 +291,11 @@ void run_footprint(const Options& o) {
     if (rig.wait_notes(notes + 1, 60s).size() <= notes) {
         fail("the link test after the unchanged requests was not answered");
     }
-    std::printf("rss_anon_kb=%ld pss_kb=%ld idle_s=%d wakeups=%ld unchanged=%ld write_bytes=%ld\n",
-                anon, pss, o.idle_s, wakeups, unchanged,
-                proc_field(pid, "io", "write_bytes") - written0);
+    std::printf(
+        "rss_kb=%ld rss_anon_kb=%ld pss_kb=%ld idle_s=%d wakeups=%ld unchanged=%ld "
+        "write_bytes=%ld\n",
+        rss, anon, pss, o.idle_s, wakeups, unchanged,
+        proc_field(pid, "io", "write_bytes") - written0);
     std::system((std::string("rm -rf ") + logs).c_str());
 }
 

@@ -7,10 +7,56 @@
 #include <cstdlib>
 #include <cstring>
 
+extern "C" char** environ;
+
 namespace orv::paths {
 
+namespace {
+
+// Where a variable was last found: the environment array, its slot there and the entry in that
+// slot. A lookup is answered from it while the slot still holds that entry: setenv puts a new
+// entry in the slot, unsetenv moves the entries after it, so a changed or removed variable is
+// always seen, and an unchanged one costs no scan of the environment (the daemon looks up its
+// log folder for every log line). None of the programs calls clearenv, which would free the
+// array under a kept slot.
+struct Found {
+    const PathVar* var = nullptr;
+    char** env = nullptr;
+    std::size_t slot = 0;
+    const char* entry = nullptr;
+};
+Found g_found[16];
+
+const char* lookup(const PathVar& var) {
+    const std::size_t name_len = std::strlen(var.variable);
+    Found* mine = nullptr;
+    for (Found& f : g_found) {
+        if (f.var == &var || (mine == nullptr && f.var == nullptr)) {
+            mine = &f;
+            if (f.var == &var) {
+                break;
+            }
+        }
+    }
+    if (mine != nullptr && mine->var == &var && mine->env == environ && environ != nullptr &&
+        environ[mine->slot] == mine->entry) {
+        return mine->entry + name_len + 1;
+    }
+    for (std::size_t i = 0; environ != nullptr && environ[i] != nullptr; ++i) {
+        if (std::strncmp(environ[i], var.variable, name_len) == 0 && environ[i][name_len] == '=') {
+            if (mine != nullptr) {
+                *mine = Found{&var, environ, i, environ[i]};
+            }
+            return environ[i] + name_len + 1;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 const char* get(const PathVar& var) {
-    const char* value = std::getenv(var.variable);
+    const char* value = lookup(var);
     return (value != nullptr && value[0] != '\0') ? value : var.fallback;
 }
 

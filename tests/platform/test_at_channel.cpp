@@ -280,17 +280,14 @@ TEST_F(AtChannelTest, SilentOversizedOrEndlessAnswersEndInTimeoutOrAreCut) {
     EXPECT_EQ(exchange(modem, "AT+CREG?", flood, ORV_AT_OUTCOME_TIMEOUT, 8192), "TIMEOUT");
 }
 
-// The channel's own log: the message of each line (after date, time, level and module).
+// The channel's own log: the message of each line, after "orv_at:LINE ".
 std::vector<std::string> channel_log(const std::string& path) {
     std::vector<std::string> messages;
     std::istringstream lines(read_file(path));
     for (std::string line; std::getline(lines, line);) {
-        std::size_t at = 0;
-        for (int field = 0; field < 4 && at != std::string::npos; ++field) {
-            at = line.find(' ', at);
-            at += at == std::string::npos ? 0 : 1;
-        }
-        messages.push_back(at == std::string::npos ? line : line.substr(at));
+        const std::size_t module = line.find(" orv_at:");
+        const std::size_t text = module == std::string::npos ? module : line.find(' ', module + 1);
+        messages.push_back(text == std::string::npos ? line : line.substr(text + 1));
     }
     return messages;
 }
