@@ -77,8 +77,9 @@ std::string framed(std::string_view lines) {
 }
 
 // Feeds each step of "COMMAND => ANSWER ; COMMAND => ANSWER ..." and compares the bytes back;
-// ANSWER is framed lines, or <silent> / <hangup> for what a script makes of the command. A step
-// "ctl LINE => ok" (or "=> error") runs a control line instead and checks how its reply begins.
+// ANSWER is framed lines, or <silent> / <hangup> for what a script makes of the command, then the
+// timed reports that follow it as " ~LINE@MS". A step "ctl LINE => ok" (or "=> error") runs a
+// control line instead and checks how its reply begins.
 void walk(ModemSim& sim, std::string_view steps, const std::string& name) {
     WireFormat wire;
     while (!steps.empty()) {
@@ -93,8 +94,13 @@ void walk(ModemSim& sim, std::string_view steps, const std::string& name) {
         }
         const Reply r = sim.feed(command);
         const std::string kinds[] = {"", "<silent>", "<hangup>"};  // by Reply::Kind
-        EXPECT_EQ(kinds[static_cast<int>(r.kind)] + r.bytes,
-                  answer.starts_with('<') ? std::string(answer) : framed(answer))
+        std::string got = kinds[static_cast<int>(r.kind)] + r.bytes;
+        for (const TimedReport& t : r.later) {
+            got += " ~" + t.line + "@" + std::to_string(t.after_ms);
+        }
+        const std::string_view lines = answer.substr(0, answer.find(" ~"));
+        EXPECT_EQ(got, (lines.starts_with('<') ? std::string(lines) : framed(lines)) +
+                           std::string(answer.substr(lines.size())))
             << name << ": " << command;
     }
 }
@@ -137,6 +143,14 @@ TEST(ModemSim, Conversations) {
          "report sideways RING => error ; ctl script AT => error ; ctl script AT delay soon => "
          "error ; ctl script AT silent 0 => error ; ctl lineend crcr => error ; ctl noise -1 => "
          "error ; ctl urc \"open => error ; ctl dance => error ; ctl  => error"},
+        {"a family's bursts: after AT+CFUN=1 the start-up, the SIM-ready one timed from its last "
+         "line when the card is ready, else after the answer that makes the card ready",
+         "[device]\ncmee = 2\nstart_up = [{line = \"RDY\"}, {line = \"S\", after_ms = 5}]\n"
+         "sim_ready = [{line = \"R\"}, {line = \"B\", after_ms = 9}]\n[sim.default]\n[sim.locked]\n"
+         "pin_lock = true\n",
+         "AT+CFUN=4 => OK ; AT+CFUN=1 => OK ~RDY@0 ~S@5 ~R@5 ~B@14 ; AT+CFUN=? => OK ; ctl swap "
+         "locked => ok ; AT+CFUN=1,1 => OK ~RDY@0 ~S@5 ; AT+CPIN=\"1\" => +CME ERROR: incorrect "
+         "password ; AT+CPIN=\"1234\" => OK ~R@0 ~B@9 ; AT+CPIN? => +CPIN: READY|OK"},
     };
     for (const auto& [name, profile, steps] : rows) {
         ModemSim sim(parse_profile(profile, name));
@@ -157,6 +171,10 @@ TEST(ModemSim, ProfilesRefuseWhatTheyCannotUseAndSayWhere) {
         {"[sim.x]\npin_max = 100\n", "p.toml: sim.x.pin_max: out of range 0..99"},
         {"[sim.x.files]\nspn = \"ABC\"\n", "p.toml: sim.x.files.spn"},
         {"[device]\nline_end = \"crcr\"\n", "p.toml: device.line_end"},
+        {"[device]\nimei_format = \"quoted\"\n", "p.toml: device.imei_format: expected"},
+        {"[device]\nstart_up = [{after_ms = 5}]\n", "p.toml: device.start_up: a timed report"},
+        {"[device]\nsim_ready = [{line = \"R\", when = 5}]\n", "sim_ready: unknown entry 'when'"},
+        {"[device]\nreport_every_ms = 100\n", "device.report_every_ms: a report timer needs"},
         {"this is not toml", "p.toml:1:"},
     };
     for (const auto& [text, where] : rows) {
@@ -191,7 +209,8 @@ TEST(ModemSimControl, WordsEchoWireAndState) {
 }
 
 // The line on a real pseudo-terminal: lines in with any line end, answers out in pieces, in
-// order, with the modem's line end and noise; a hangup moves the link to a fresh pty.
+// order, with the modem's line end and noise; a hangup moves the link to a fresh pty; timed
+// reports go with the answers.
 TEST(ModemSimLine, PtyInAndOut) {
     const Folder folder;
     const std::string link = folder / "pty";
@@ -229,6 +248,24 @@ TEST(ModemSimLine, PtyInAndOut) {
         ::close(fd);
     }
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+
+    // Timed reports: right after their answer, or held until due, then sent at the start of the
+    // first answer that leaves (after its echo).
+    Line line({.pty = true, .link = link}, {});
+    line.start();
+    const int fd = ::open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    line.send_answer("X\r\r\nOK\r\n", 0, {{"A", 0}, {"B", 200}, {"C", 60000}});
+    line.run_due();
+    EXPECT_EQ(take(fd, 13), "X\r\r\nOK\r\n\r\nA\r\n");
+    line.send_answer("Y\r\r\nOK\r\n", 0, {});
+    line.run_due();
+    EXPECT_EQ(take(fd, 8), "Y\r\r\nOK\r\n");  // B is not due yet
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    line.send_answer("\r\nOK\r\n", 0, {});
+    line.run_due();
+    EXPECT_EQ(take(fd, 11), "\r\nB\r\n\r\nOK\r\n");
+    ::close(fd);
 }
 
 // The program replaying a trace on a pty: a report before the first command; an answer in two

@@ -223,8 +223,10 @@ Reply ModemSim::feed(std::string_view raw) {
     // The newest rule that matches and has uses left decides.
     const auto it = std::find_if(rules_.rbegin(), rules_.rend(),
                                  [&](const ScriptRule& r) { return r.matches(line); });
+    Reply reply;
     if (it == rules_.rend()) {
-        return {Reply::Kind::Answer, echo + dispatch(line)};
+        reply.bytes = echo + own_answer(line, reply.later);
+        return reply;
     }
     ScriptRule& rule = *it;
     if (rule.count > 0) {
@@ -235,7 +237,7 @@ Reply ModemSim::feed(std::string_view raw) {
                 rule.delay_ms};
     }
     // A delay or reports alone: the modem's own answer, later or with company.
-    std::string answer = rule.answer ? *rule.answer : dispatch(line);
+    std::string answer = rule.answer ? *rule.answer : own_answer(line, reply.later);
     const auto framed = [](const std::string& report) {
         return report.empty() ? report : "\r\n" + report + "\r\n";
     };
@@ -243,8 +245,30 @@ Reply ModemSim::feed(std::string_view raw) {
     const std::size_t final_at =
         answer.size() >= 4 ? answer.rfind("\r\n", answer.size() - 3) : std::string::npos;
     answer.insert(final_at == std::string::npos ? 0 : final_at, framed(rule.report_inside));
-    return {Reply::Kind::Answer,
-            echo + framed(rule.report_before) + answer + framed(rule.report_after), rule.delay_ms};
+    reply.bytes = echo + framed(rule.report_before) + answer + framed(rule.report_after);
+    reply.delay_ms = rule.delay_ms;
+    return reply;
+}
+
+// The modem's own answer, and what it reports after it: after AT+CFUN=1 the start-up burst, and
+// the SIM-ready one when the card is ready; after an answer that made a waiting card ready, the
+// SIM-ready burst.
+std::string ModemSim::own_answer(std::string_view line, Burst& later) {
+    const bool was_ready = sim_state() == SimState::Ready;
+    std::string answer = dispatch(line);
+    const bool ready = sim_state() == SimState::Ready;
+    const std::string up = upper(line);
+    const bool radio_on = up.starts_with("AT+CFUN=") && up != "AT+CFUN=?" && cfun_ == 1;
+    if (answer != ok() || (!radio_on && (was_ready || !ready))) {
+        return answer;
+    }
+    const DeviceProfile& d = profile_.device;
+    later = radio_on ? d.start_up : Burst{};
+    const int from = later.empty() ? 0 : later.back().after_ms;
+    for (std::size_t i = 0; ready && i < d.sim_ready.size(); ++i) {
+        later.push_back({d.sim_ready[i].line, from + d.sim_ready[i].after_ms});
+    }
+    return answer;
 }
 
 std::string ModemSim::dispatch(std::string_view line) try {
@@ -515,7 +539,8 @@ std::string ModemSim::cmd_egtype(std::string_view tail) {
 
 std::string ModemSim::cmd_cgsn(std::string_view tail) {
     need(tail.empty());
-    return info(profile_.device.imei) + ok();
+    const std::string& imei = profile_.device.imei;
+    return info(profile_.device.imei_prefixed ? "+CGSN: \"" + imei + "\"" : imei) + ok();
 }
 
 long ModemSim::live_rules() const {

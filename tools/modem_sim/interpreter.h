@@ -17,6 +17,7 @@ struct Reply {
     Kind kind = Kind::Answer;
     std::string bytes;  // echo and answer, CR LF framed
     int delay_ms = 0;   // pause before the bytes go out
+    Burst later;        // reports the modem sends after this answer, timed from it
 };
 
 // SIM states as +CPIN? names them, plus the states in which it answers an error instead.
@@ -67,6 +68,7 @@ class ModemSim {
     };
 
     std::string dispatch(std::string_view line);
+    std::string own_answer(std::string_view line, Burst& later);
     void gate(bool needs_pin, bool allow_blocked = false);
     Card* card();
     const Card* card() const { return const_cast<ModemSim*>(this)->card(); }

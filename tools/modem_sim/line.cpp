@@ -165,6 +165,7 @@ void Line::lost() {
 void Line::hangup() {
     log("hangup");
     out_.clear();
+    held_.clear();
     pending_.clear();
     if (!opts_.pty) {
         close_line();
@@ -202,11 +203,33 @@ std::vector<std::string> Line::receive() {
     return lines;
 }
 
+// Answers leave in the order their commands came, whatever their delays.
+Clock::time_point Line::due_in(int delay_ms) const {
+    return std::max(Clock::now() + std::chrono::milliseconds(delay_ms),
+                    out_.empty() ? Clock::time_point{} : out_.back().due);
+}
+
 void Line::send(std::string_view bytes, int delay_ms, bool hangup) {
-    // Answers leave in the order their commands came, whatever their delays.
-    const auto due = std::max(Clock::now() + std::chrono::milliseconds(delay_ms),
-                              out_.empty() ? Clock::time_point{} : out_.back().due);
-    out_.push_back({due, wire.encode(bytes), hangup});
+    out_.push_back({due_in(delay_ms), wire.encode(bytes), hangup});
+}
+
+void Line::send_answer(std::string bytes, int delay_ms, const Burst& later) {
+    const Clock::time_point due = due_in(delay_ms);
+    // Held reports due by then go first, after the echo: the answer's first CR LF ends it.
+    std::string held;
+    for (auto at = held_.begin(); at != held_.end() && at->first <= due; at = held_.erase(at)) {
+        held += at->second;
+    }
+    bytes.insert(std::min(bytes.find("\r\n"), bytes.size()), held);
+    for (const TimedReport& r : later) {
+        const std::string framed = "\r\n" + r.line + "\r\n";
+        if (r.after_ms == 0) {
+            bytes += framed;
+        } else {
+            held_.emplace(due + std::chrono::milliseconds(r.after_ms), framed);
+        }
+    }
+    out_.push_back({due, wire.encode(bytes)});
 }
 
 std::optional<Clock::time_point> Line::next_due() const {

@@ -1,11 +1,13 @@
 // The line between the virtual modem and the daemon: a pseudo-terminal or one TCP client. Bytes
 // come in as command lines; bytes go out as the modem's own (its line end, NUL noise), in the
 // order they were sent, each when it is due, in pieces when asked (as serial ports deliver
-// them), with an unsolicited report on a timer when asked.
+// them), with an unsolicited report on a timer when asked, and timed reports at the start of the
+// answers.
 #pragma once
 
 #include <chrono>
 #include <deque>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +62,10 @@ class Line {
     // Sends bytes (or drops the line, with hangup) delay_ms from now, and after everything sent
     // before.
     void send(std::string_view bytes, int delay_ms = 0, bool hangup = false);
+    // Sends an answer as send() does, with the timed reports due by the time it leaves at its start
+    // (after the echo); then holds the reports `later` brings, timed from it (after_ms 0: right
+    // after it, in the same write).
+    void send_answer(std::string bytes, int delay_ms, const Burst& later);
     void send_report(const std::string& line) { send("\r\n" + line + "\r\n"); }
     // Drops the line now, and what waits to go out: a new pty takes the old one's place (and
     // its link), or the TCP client is disconnected.
@@ -82,6 +88,7 @@ class Line {
     void open_listener();
     void close_line();
     void lost();
+    Clock::time_point due_in(int delay_ms) const;
     void log(const char* what, std::string_view bytes = {}) const;
 
     LineOptions opts_;
@@ -91,6 +98,7 @@ class Line {
     int client_fd_ = -1;
     std::string pending_;  // the unfinished command line
     std::deque<Outgoing> out_;
+    std::multimap<Clock::time_point, std::string> held_;  // timed reports, framed, by due time
     Clock::time_point next_report_;
 };
 

@@ -267,7 +267,12 @@ void run(const Options& o, Line& line, const Mode& mode) {
 // The modem of a profile: each command answered by the interpreter.
 void interpret(const Options& o) {
     Profile profile = load(o);
-    Line line(o.line, {profile.device.line_end, profile.device.nul_every});
+    LineOptions options = o.line;  // --urc-every wins over the profile's report timer
+    if (options.report_every_ms == 0) {
+        options.report_every_ms = profile.device.report_every_ms;
+        options.report = profile.device.report;
+    }
+    Line line(options, {profile.device.line_end, profile.device.nul_every});
     ModemSim sim(std::move(profile));
     run(o, line,
         {.command =
@@ -278,7 +283,9 @@ void interpret(const Options& o) {
                      note(o, ">> " + printable(r.bytes) +
                                  (r.kind == Reply::Kind::Silent ? " (silent)\n" : "\n"));
                  }
-                 if (hangup || !r.bytes.empty()) {
+                 if (r.kind == Reply::Kind::Answer && !r.bytes.empty()) {
+                     line.send_answer(r.bytes, r.delay_ms, r.later);
+                 } else if (hangup || !r.bytes.empty()) {  // the hangup, or a silent one's echo
                      line.send(r.bytes, r.delay_ms, hangup);
                  }
              },

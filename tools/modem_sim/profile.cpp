@@ -364,8 +364,33 @@ constexpr Key<SimProfile> kSimKeys[] = {
      }},
 };
 
+constexpr Key<TimedReport> kTimedReportKeys[] = {
+    {"line", escaped<&TimedReport::line>},
+    {"after_ms", field<&TimedReport::after_ms, 0, 600000>},
+};
+
+// A row that keeps a list of timed reports, each {line, after_ms}.
+template <Burst DeviceProfile::*M>
+void burst(const Value& v, DeviceProfile& d) {
+    (d.*M).clear();
+    for (const toml::node& item : v.list("expected a list of {line, after_ms}")) {
+        if (!item.is_table() || !item.as_table()->contains("line")) {
+            v.fail("a timed report is {line = \"...\", after_ms = N}");
+        }
+        read_table(v.item(item), kTimedReportKeys, (d.*M).emplace_back());
+    }
+}
+
 constexpr Key<DeviceProfile> kDeviceKeys[] = {
     {"imei", field<&DeviceProfile::imei>},
+    {"imei_format",
+     [](const Value& v, DeviceProfile& d) {
+         const std::string format = v.text();
+         if (format != "plain" && format != "prefixed") {
+             v.fail("expected \"plain\" or \"prefixed\"");
+         }
+         d.imei_prefixed = format == "prefixed";
+     }},
     {"echo", field<&DeviceProfile::echo>},
     {"cmee", field<&DeviceProfile::cmee, 0, 2>},
     {"cfun", field<&DeviceProfile::cfun, 0, 4>},
@@ -378,6 +403,16 @@ constexpr Key<DeviceProfile> kDeviceKeys[] = {
          d.line_end = *end;
      }},
     {"nul_every", field<&DeviceProfile::nul_every, 0, 1000000>},
+    {"start_up", burst<&DeviceProfile::start_up>},
+    {"sim_ready", burst<&DeviceProfile::sim_ready>},
+    {"report", escaped<&DeviceProfile::report>},
+    {"report_every_ms",
+     [](const Value& v, DeviceProfile& d) {
+         d.report_every_ms = v.integer(0, 100000000);
+         if (d.report_every_ms > 0 && d.report.empty()) {
+             v.fail("a report timer needs its report line");
+         }
+     }},
 };
 
 constexpr Key<ScriptRule> kScriptKeys[] = {

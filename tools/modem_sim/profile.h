@@ -112,13 +112,28 @@ inline constexpr std::string_view kLineEndNames[] = {"crlf", "cr", "lf"};
 // "crlf", "cr" or "lf"; nothing for another word.
 std::optional<LineEnd> line_end_named(std::string_view word);
 
+// A line the modem reports on its own some time after an answer: after_ms 0 right after the
+// answer, in the same write; later, at the start of the first answer that leaves once it is due.
+struct TimedReport {
+    std::string line;
+    int after_ms = 0;
+};
+using Burst = std::vector<TimedReport>;
+
 struct DeviceProfile {
     std::string imei;
+    bool imei_prefixed = false;  // AT+CGSN answers +CGSN: "<imei>"
     bool echo = false;
     int cmee = 0;
     int cfun = 1;
     LineEnd line_end = LineEnd::CrLf;
     int nul_every = 0;  // a NUL byte after every this many bytes sent; 0: none
+    // After the answer of AT+CFUN=1: start_up, then, with a ready card, sim_ready timed from the
+    // last start_up line. sim_ready also follows the answer that makes a waiting card ready.
+    Burst start_up;
+    Burst sim_ready;
+    int report_every_ms = 0;  // the report timer (as --urc-every); 0: off
+    std::string report;
 };
 
 struct Profile {
