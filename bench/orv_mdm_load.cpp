@@ -20,8 +20,7 @@
 //
 // With --strace FILE, strace is attached to the program after the warm-up and records the
 // system calls of the measured requests to FILE (the times are then strace's, not the program's).
-// ORV_DAEMON_WRAPPER runs the program under another (valgrind for instruction counts: see the
-// rig).
+// ORV_DAEMON_WRAPPER runs the program under another (valgrind for instruction counts).
 //
 // footprint (the daemon only): after N IMEI requests, RssAnon and PSS; the context switches over
 // S idle seconds; then the bytes the daemon's writes sent to storage (/proc/PID/io write_bytes)
@@ -40,6 +39,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -184,6 +184,15 @@ void start_modem(Rig& rig, const Options& o) {
     }
     rig.start_modem(modem);
     rig.set_daemon_binary(o.daemon);
+    // ORV_DAEMON_WRAPPER (blank-separated words, e.g. "valgrind --tool=callgrind") runs the
+    // program under another, for counting what it does.
+    std::istringstream wrapper(
+        std::getenv("ORV_DAEMON_WRAPPER") != nullptr ? std::getenv("ORV_DAEMON_WRAPPER") : "");
+    orv::e2e::Lines words;
+    for (std::string word; wrapper >> word;) {
+        words.push_back(word);
+    }
+    rig.set_daemon_wrapper(words);
 }
 
 // Starts the program with the device's AT waits and without output on disk, sends it one request

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -241,14 +240,7 @@ Lines Rig::commands() {
 
 void Rig::start_daemon(const std::vector<std::string>& env) {
     const std::vector<std::string> full = daemon_env(env);
-    // ORV_DAEMON_WRAPPER (blank-separated words, e.g. "valgrind --tool=callgrind") runs the
-    // daemon under another program, for measuring it.
-    std::vector<std::string> argv;
-    std::istringstream wrapper(
-        std::getenv("ORV_DAEMON_WRAPPER") != nullptr ? std::getenv("ORV_DAEMON_WRAPPER") : "");
-    for (std::string word; wrapper >> word;) {
-        argv.push_back(word);
-    }
+    Lines argv = daemon_wrapper_;
     argv.push_back(bin_path(daemon_binary_));
     daemon_pid_ = spawn(argv, full, path("daemon.out"), child_setup_, unprivileged_, stdout_fd_);
     // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.

@@ -48,6 +48,9 @@ class Rig {
 
     // The daemon's executable in the build folder ("orv_mdm" unless changed).
     void set_daemon_binary(const std::string& name) { daemon_binary_ = name; }
+    // Starts the daemon under this command (a tracer such as strace, its program by full path),
+    // which is given the daemon's path as its last argument. Set before starting it.
+    void set_daemon_wrapper(Lines command) { daemon_wrapper_ = std::move(command); }
     // Runs `fn` in the daemon's and the modem's processes just before they exec (limits,
     // signal dispositions). Set before starting them.
     void set_child_setup(std::function<void()> fn) { child_setup_ = std::move(fn); }
@@ -119,6 +122,7 @@ class Rig {
     bool unprivileged_ = false;
     int stdout_fd_ = -1;
     std::string daemon_binary_ = "orv_mdm";
+    Lines daemon_wrapper_;
     std::function<void()> child_setup_;
     pid_t modem_pid_ = -1;
     pid_t daemon_pid_ = -1;
