@@ -12,6 +12,7 @@ packages=(
   libtomlplusplus-dev               # virtual modem profiles (development machine only)
   libbenchmark-dev                  # benchmarks
   python3                           # data generators and end-to-end helpers
+  strace systemd                    # the unit's system-call filter against the daemon's calls
 )
 
 if ! command -v dpkg >/dev/null 2>&1; then
