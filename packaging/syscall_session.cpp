@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -127,12 +128,22 @@ void run(const Lines& wrapper) {
     // The log passes its size limit and is rotated; then someone moves it away.
     const std::string log = rig.path("log/orv_mdm.log");
     std::ofstream(log, std::ios::app) << std::string(1100 * 1024, 'x') << '\n';
-    rig.send(ORV_MDM_GET_IMEI);
-    check(rig.wait_for([&] { return exists(log + ".1") && count(rig.log_messages(), kDone) > 0; }),
+    // The log looks at its file again within a second of its last look: IMEI requests until
+    // one of them has met the change.
+    const auto requests_until = [&](const std::function<bool()>& met) {
+        for (int i = 0; i < 100; ++i) {
+            rig.send(ORV_MDM_GET_IMEI);
+            if (rig.wait_for(met, 100ms)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    check(requests_until([&] { return exists(log + ".1"); }) &&
+              rig.wait_for([&] { return count(rig.log_messages(), kDone) > 0; }),
           "the log was not rotated");
     check(rename(log.c_str(), (log + ".moved").c_str()) == 0, "cannot move the log");
-    rig.send(ORV_MDM_GET_IMEI);
-    check(rig.wait_for([&] { return count(rig.log_messages(), kDone) > 0; }),
+    check(requests_until([&] { return count(rig.log_messages(), kDone) > 0; }),
           "no new log after it was moved away");
 
     // On TCP from here (a pty stays exclusive while the modem holds it, so a daemon started again
