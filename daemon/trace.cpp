@@ -32,6 +32,7 @@
 #include "platform/orv_socket.h"
 #include "platform/orv_sys.h"
 #include "wire/mdm_msg.h"
+#include "wire/trace_format.h"
 
 // The library functions behind the wrappers.
 extern "C" {
@@ -56,6 +57,9 @@ void __real_orv_sleep_s(unsigned int seconds);
 
 namespace orv::daemon::trace {
 namespace {
+
+using trace_format::Kind;
+namespace field = trace_format::field;
 
 constexpr core::LogSite kLogSite{core::kCoreModule, core::LogFile::trace};
 
@@ -109,10 +113,9 @@ void put_number(long long value) {
     put(digits, static_cast<std::size_t>(n));
 }
 
-// A byte string: printable ASCII as itself but for '"' and '\', CR, LF and tab as \r \n \t,
-// every other byte as \u00XX. Cut where the record runs out of room; the closing quote always fits.
+// A byte string, escaped as the format escapes bytes (wire/trace_format.h). Cut where the record
+// runs out of room; the closing quote always fits.
 void put_bytes(const void* bytes, std::size_t n) {
-    static constexpr char kHex[] = "0123456789abcdef";
     const auto* p = static_cast<const unsigned char*>(bytes);
     if (g_length + 2 + kTailRoom > kRecordSize) {
         g_cut = true;  // not even the quotes fit: the value is null, from the room kept
@@ -122,23 +125,8 @@ void put_bytes(const void* bytes, std::size_t n) {
     }
     g_record[g_length++] = '"';
     for (std::size_t i = 0; i < n; ++i) {
-        char escaped[6];
-        std::size_t len = 2;
-        const unsigned char c = p[i];
-        escaped[0] = '\\';
-        if (c == '"' || c == '\\') {
-            escaped[1] = static_cast<char>(c);
-        } else if (c == '\r' || c == '\n' || c == '\t') {
-            escaped[1] = c == '\r' ? 'r' : c == '\n' ? 'n' : 't';
-        } else if (c >= 0x20 && c < 0x7f) {
-            escaped[0] = static_cast<char>(c);
-            len = 1;
-        } else {
-            std::memcpy(escaped, "\\u00", 4);
-            escaped[4] = kHex[c >> 4];
-            escaped[5] = kHex[c & 0x0f];
-            len = 6;
-        }
+        char escaped[trace_format::kMaxEscape];
+        const std::size_t len = trace_format::escape_byte(p[i], escaped);
         if (g_length + len + 1 + kTailRoom > kRecordSize) {  // 1: the closing quote
             g_cut = true;
             break;
@@ -157,19 +145,27 @@ void put_text(const char* text) {
     }
 }
 
-void field(const char* name) {
+void put(std::string_view text) {
+    put(text.data(), text.size());
+}
+
+void key(std::string_view name) {
     put(",\"");
     put(name);
     put("\":");
 }
 
 // Opens a record of kind `kind` stamped with the time since the trace began.
-void begin(const char* kind) {
+void begin(Kind kind) {
     g_length = 0;
     g_cut = false;
-    put("{\"k\":\"");
-    put(kind);
-    put("\",\"t\":");
+    put("{\"");
+    put(field::kKind);
+    put("\":\"");
+    put(trace_format::kind_name(kind));
+    put("\",\"");
+    put(field::kTime);
+    put("\":");
     const std::int64_t us = (now_ns() - g_start_ns) / 1000;
     char stamp[32];
     const int n =
@@ -192,7 +188,8 @@ void end() {
         return;  // stopped while the record was made
     }
     if (g_cut) {
-        put(",\"cut\":true");
+        key(field::kCut);
+        put("true");
     }
     std::memcpy(g_record + g_length, "}\n", 2);
     g_length += 2;
@@ -202,17 +199,17 @@ void end() {
     }
 }
 
-void record(const char* kind) {
+void record(Kind kind) {
     begin(kind);
     end();
 }
 
 // The head of a file: the format, the wall-clock start, the process, the store values read.
 void write_head() {
-    begin("trace");
-    field("v");
+    begin(Kind::kTrace);
+    key(field::kVersion);
     put_number(1);
-    field("wall");
+    key(field::kWall);
     char wall[32] = "";
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -220,20 +217,20 @@ void write_head() {
         std::strftime(wall, sizeof wall, "%Y-%m-%dT%H:%M:%SZ", &utc);
     }
     put_text(wall);
-    field("pid");
+    key(field::kPid);
     put_number(getpid());
     if (g_continued) {
-        field("continued");
+        key(field::kContinued);
         put("true");
     }
     end();
     for (const char* name : kPresetNames) {
         char value[256];
         const int n = __real_orv_nvconfig_read(name, value, sizeof value);
-        begin("preset");
-        field("n");
+        begin(Kind::kPreset);
+        key(field::kName);
         put_text(name);
-        field("v");
+        key(field::kValue);
         if (n >= 0) {
             put_bytes(value, static_cast<std::size_t>(n));
         } else {
@@ -242,12 +239,12 @@ void write_head() {
         end();
     }
     if (g_continued && g_language_cfg.read) {
-        begin("cfg");
-        field("id");
+        begin(Kind::kCfg);
+        key(field::kId);
         put_number(ORV_CFG_AUTO_SET_LANGUAGE_ID);
-        field("rc");
+        key(field::kResult);
         put_number(g_language_cfg.rc);
-        field("v");
+        key(field::kValue);
         put_bytes(&g_language_cfg.value, g_language_cfg.rc > 0 ? 1 : 0);
         end();
     }
@@ -309,11 +306,13 @@ namespace tr = orv::daemon::trace;
 namespace {
 
 using namespace orv::daemon::trace;
+using orv::trace_format::Kind;
+namespace field = orv::trace_format::field;
 
 // One record with one byte-string field.
-void record_bytes(const char* kind, const char* name, const void* bytes, std::size_t n) {
+void record_bytes(Kind kind, std::string_view name, const void* bytes, std::size_t n) {
     begin(kind);
-    field(name);
+    key(name);
     put_bytes(bytes, n);
     end();
 }
@@ -323,20 +322,20 @@ void record_notification(orv::msg::notify::Call call, int value, const char* sta
                          const void* fields = nullptr) {
     unsigned char datagram[orv::msg::notify::kMaxSize];
     const std::size_t n = orv::msg::notify::compose(datagram, call, value, state, fields);
-    record_bytes("notify", "b", datagram, n);
+    record_bytes(Kind::kNotify, field::kBytes, datagram, n);
 }
 
 // A read from the platform: what was asked (field `key`, written by `put_key`), the result and
 // the bytes it gave.
 template <typename PutKey>
-void record_got(const char* kind, const char* key, PutKey put_key, int n, const void* buf,
+void record_got(Kind kind, std::string_view key_name, PutKey put_key, int n, const void* buf,
                 int size) {
     begin(kind);
-    field(key);
+    key(key_name);
     put_key();
-    field("rc");
+    key(field::kResult);
     put_number(n);
-    field("v");
+    key(field::kValue);
     put_bytes(buf, buf != nullptr && n > 0 && n <= size ? static_cast<std::size_t>(n) : 0);
     end();
 }
@@ -350,8 +349,8 @@ struct RowTap {
 int tap_row(void* context, int count, char** values, char** names) {
     const auto* tap = static_cast<const RowTap*>(context);
     if (tr::active()) {
-        begin("row");
-        field("v");
+        begin(Kind::kRow);
+        key(field::kValue);
         put("[");
         for (int i = 0; i < count && values != nullptr && !g_cut; ++i) {
             if (i > 0) {
@@ -372,7 +371,7 @@ extern "C" {
 void orv_at_observe(int direction, const char* bytes, int length) {
     if (tr::active() && bytes != nullptr && length > 0) {
         g_busy = true;
-        record_bytes(direction == ORV_AT_WRITTEN ? "tx" : "rx", "b", bytes,
+        record_bytes(direction == ORV_AT_WRITTEN ? Kind::kTx : Kind::kRx, field::kBytes, bytes,
                      static_cast<std::size_t>(length));
     }
 }
@@ -380,7 +379,7 @@ void orv_at_observe(int direction, const char* bytes, int length) {
 int __wrap_orv_recv_msg(int handle, void* buf, int max_len) {
     if (tr::active() && g_busy) {
         g_busy = false;
-        record("idle");
+        record(Kind::kIdle);
     }
     const int n = __real_orv_recv_msg(handle, buf, max_len);
     if (tr::active() && n >= 0 && buf != nullptr) {
@@ -391,10 +390,10 @@ int __wrap_orv_recv_msg(int handle, void* buf, int max_len) {
         // The identifier as the daemon reads it: a shorter datagram's bytes, zero-extended.
         unsigned char id[orv::msg::kIdSize] = {};
         std::memcpy(id, buf, n < 4 ? static_cast<std::size_t>(n) : sizeof id);
-        begin("req");
-        field("id");
+        begin(Kind::kReq);
+        key(field::kId);
         put_number(orv::msg::load_u32(id));
-        field("m");
+        key(field::kMessage);
         put_bytes(buf, static_cast<std::size_t>(n));
         end();
     }
@@ -404,10 +403,10 @@ int __wrap_orv_recv_msg(int handle, void* buf, int max_len) {
 int __wrap_ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms) {
     if (tr::active()) {
         g_busy = true;
-        begin("cmd");
-        field("c");
+        begin(Kind::kCmd);
+        key(field::kCommand);
         put_text(cmd);
-        field("w");
+        key(field::kWait);
         put_number(wait_ms);
         end();
     }
@@ -416,12 +415,12 @@ int __wrap_ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms) {
         // The outcome as the daemon sees it in the text, whatever the library returns.
         const std::size_t n = strnlen(res->aucDataBuf, sizeof res->aucDataBuf);
         const bool timeout = n == 7 && std::memcmp(res->aucDataBuf, "TIMEOUT", 7) == 0;
-        begin("ans");
-        field("o");
+        begin(Kind::kAns);
+        key(field::kOutcome);
         put_number(n == 0    ? ORV_AT_OUTCOME_NO_PORT
                    : timeout ? ORV_AT_OUTCOME_TIMEOUT
                              : ORV_AT_OUTCOME_ANSWER);
-        field("a");
+        key(field::kAnswer);
         put_bytes(res->aucDataBuf, n);
         end();
     }
@@ -430,10 +429,10 @@ int __wrap_ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms) {
 
 int __wrap_orv_nvconfig_write(const char* name, const void* value, int len) {
     if (tr::active()) {
-        begin("write");
-        field("n");
+        begin(Kind::kWrite);
+        key(field::kName);
         put_text(name);
-        field("v");
+        key(field::kValue);
         put_bytes(value, value != nullptr && len > 0 ? static_cast<std::size_t>(len) : 0);
         end();
     }
@@ -444,14 +443,14 @@ int __wrap_orv_nvconfig_read(const char* name, void* buf, int size) {
     const int n = __real_orv_nvconfig_read(name, buf, size);
     if (tr::active()) {
         record_got(
-            "read", "n", [&] { put_text(name); }, n, buf, size);
+            Kind::kRead, field::kName, [&] { put_text(name); }, n, buf, size);
     }
     return n;
 }
 
 int __wrap_orv_nvconfig_save(void) {
     if (tr::active()) {
-        record("save");
+        record(Kind::kSave);
     }
     return __real_orv_nvconfig_save();
 }
@@ -463,7 +462,7 @@ int __wrap_orv_cfg_get_item(int id, void* buf, int size) {
     }
     if (tr::active()) {
         record_got(
-            "cfg", "id", [&] { put_number(id); }, n, buf, size);
+            Kind::kCfg, field::kId, [&] { put_number(id); }, n, buf, size);
     }
     return n;
 }
@@ -505,10 +504,10 @@ int __wrap_orv_mc_relay_quorl_apn_sim_msg(const apn_sim_msg* record) {
 
 int __wrap_orv_lib_led_power_vol_state(int percentage, int charging) {
     if (tr::active()) {
-        begin("led");
-        field("p");
+        begin(Kind::kLed);
+        key(field::kPercent);
         put_number(percentage);
-        field("c");
+        key(field::kCharging);
         put_number(charging);
         end();
     }
@@ -522,10 +521,10 @@ int __wrap_orv_libmdm_db_exec_sql(const char* sql, orv_db_row_cb callback, void*
     RowTap tap{callback, context};
     const int rc = __real_orv_libmdm_db_exec_sql(sql, tap_row, &tap);
     if (tr::active()) {
-        begin("sql");
-        field("q");
+        begin(Kind::kSql);
+        key(field::kQuery);
         put_text(sql);
-        field("rc");
+        key(field::kResult);
         put_number(rc);
         end();
     }
@@ -535,10 +534,10 @@ int __wrap_orv_libmdm_db_exec_sql(const char* sql, orv_db_row_cb callback, void*
 int __wrap_orv_pwm_open(const char* path) {
     const int handle = __real_orv_pwm_open(path);
     if (tr::active()) {
-        begin("pwm");
-        field("r");
+        begin(Kind::kPwm);
+        key(field::kRequest);
         put_text("open");
-        field("rc");
+        key(field::kResult);
         put_number(handle);
         end();
     }
@@ -550,13 +549,13 @@ int __wrap_orv_pwm_ioctl(int handle, unsigned long request, int* value) {
     if (tr::active()) {
         char hex[24];
         std::snprintf(hex, sizeof hex, "%lx", request);
-        begin("pwm");
-        field("r");
+        begin(Kind::kPwm);
+        key(field::kRequest);
         put_text(hex);
-        field("rc");
+        key(field::kResult);
         put_number(rc);
         if (rc == 0 && value != nullptr) {
-            field("v");
+            key(field::kValue);
             put_number(*value);
         }
         end();
@@ -566,8 +565,8 @@ int __wrap_orv_pwm_ioctl(int handle, unsigned long request, int* value) {
 
 void __wrap_orv_pwm_close(int handle) {
     if (tr::active()) {
-        begin("pwm");
-        field("r");
+        begin(Kind::kPwm);
+        key(field::kRequest);
         put_text("close");
         end();
     }
@@ -576,8 +575,8 @@ void __wrap_orv_pwm_close(int handle) {
 
 void __wrap_orv_sleep_s(unsigned int seconds) {
     if (tr::active()) {
-        begin("sleep");
-        field("s");
+        begin(Kind::kSleep);
+        key(field::kSeconds);
         put_number(seconds);
         end();
     }

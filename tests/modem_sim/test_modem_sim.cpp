@@ -315,7 +315,8 @@ TEST(ModemSimReplay, PlaysTheTraceBackByteForByte) {
         return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     };
     EXPECT_EQ(status(spawn({"--pty", "--replay", dir + "bad"})), 2);
-    EXPECT_THAT(slurp(dir + "err"), testing::HasSubstr(dir + "bad:2: \\u escape above 00FF"));
+    EXPECT_THAT(slurp(dir + "err"),
+                testing::HasSubstr(dir + "bad:2: column 22: \\u escape above 00FF"));
 
     for (const bool fast : {false, true}) {
         std::filesystem::remove(dir + "journal");

@@ -83,15 +83,33 @@ TEST(TraceReader, EveryByteSurvivesWriterAndReader) {
         rx.fields[0].value.text.push_back(static_cast<char>(c));
     }
     const std::string line = format_record(rx);
-    EXPECT_NE(line.find(R"(\u001F !\"#)"), std::string::npos);
+    EXPECT_NE(line.find(R"(\u001f !\"#)"), std::string::npos);
     EXPECT_NE(line.find(R"([\\]^)"), std::string::npos);
-    EXPECT_NE(line.find(R"(\t\n\u000B\u000C\r)"), std::string::npos);
-    EXPECT_NE(line.find(R"(~\u007F\u0080)"), std::string::npos);
+    EXPECT_NE(line.find(R"(\t\n\u000b\u000c\r)"), std::string::npos);
+    EXPECT_NE(line.find(R"(~\u007f\u0080)"), std::string::npos);
     Record back;
     std::string error;
     ASSERT_TRUE(parse_record(line, back, error)) << error;
     EXPECT_EQ(back.str("b"), rx.str("b"));
     EXPECT_EQ(format_record(back), line);
+}
+
+// The daemon's recorder and this writer escape alike: every line of the recorded sessions in
+// tests/traces is written back exactly as the daemon wrote it.
+TEST(TraceReader, RecordedTracesRewriteToThemselves) {
+    for (const char* name :
+         {"late_answer", "modem_gone", "network_unlock", "pin_to_puk", "sim_swap", "unsolicited"}) {
+        std::ifstream in(std::string(ORV_TRACES_DIR) + "/" + name + ".jsonl");
+        ASSERT_TRUE(in) << name;
+        int number = 0;
+        for (std::string line; std::getline(in, line);) {
+            ++number;
+            Record r;
+            std::string error;
+            ASSERT_TRUE(parse_record(line, r, error)) << name << ":" << number << ": " << error;
+            EXPECT_EQ(format_record(r), line) << name << ":" << number;
+        }
+    }
 }
 
 class TraceTool : public ::testing::Test {

@@ -298,7 +298,7 @@ void interpret(const Options& o) {
 // the first client connects on TCP; it pauses while no client is connected.
 void replay(const Options& o) {
     Line line(o.line, {});
-    Replay replay(load_trace(o.replay), o.fast, o.hold);
+    Replay replay(load_script(o.replay), o.fast, o.hold);
     run(o, line,
         {.command = [&](const std::string& command) { replay.heard(command, Clock::now()); },
          .control = [&](const std::string& command) { return replay_control(replay, command); },

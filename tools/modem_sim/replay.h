@@ -7,7 +7,6 @@
 
 #include <deque>
 #include <functional>
-#include <istream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,6 +15,7 @@
 
 #include "tools/modem_sim/control.h"
 #include "tools/modem_sim/line.h"
+#include "tools/trace/trace.h"
 
 namespace orv::modem_sim {
 
@@ -40,12 +40,13 @@ struct TraceError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// The script of a trace: its tx bytes cut into command lines (CR or LF ends one) and its rx
-// bytes, in order. A command recorded without raw bytes (a cmd and its ans with no tx or rx
-// between them) stands in as its command text, and its answer text when the outcome was an
-// answer. Other kinds are skipped. `name` is the file's name for the messages.
-std::vector<ReplayStep> read_trace(std::istream& in, const std::string& name);
-std::vector<ReplayStep> load_trace(const std::string& path);
+// The script of a trace (read by the one trace reader, tools/trace/trace.h): its tx bytes cut
+// into command lines (CR or LF ends one) and its rx bytes, in order. A command recorded without
+// raw bytes (a cmd and its ans with no tx or rx between them) stands in as its command text, and
+// its answer text when the outcome was an answer. Other kinds are skipped. load_script throws
+// TraceError with the reader's "FILE:LINE: what".
+std::vector<ReplayStep> script_of(const std::vector<trace::Record>& records);
+std::vector<ReplayStep> load_script(const std::string& path);
 
 // Bytes as the replay messages show them: printable ASCII as itself, every other byte \xNN.
 std::string escaped(std::string_view bytes);

@@ -17,49 +17,9 @@ namespace orv::trace {
 
 namespace {
 
-enum class Want { kString, kStringOrNull, kInt, kNumber, kRow };
-
-struct FieldSpec {
-    std::string_view name;
-    Want want;
-    bool optional = false;
-};
-
-struct KindSpec {
-    Kind kind;
-    std::string_view name;
-    std::vector<FieldSpec> fields;
-};
-
-const std::vector<KindSpec>& kind_specs() {
-    using W = Want;
-    static const std::vector<KindSpec> specs = {
-        {Kind::kTrace, "trace", {{"v", W::kInt}, {"wall", W::kString}, {"pid", W::kInt}}},
-        {Kind::kPreset, "preset", {{"n", W::kString}, {"v", W::kStringOrNull}}},
-        {Kind::kCfg, "cfg", {{"id", W::kInt}, {"rc", W::kInt}, {"v", W::kString}}},
-        {Kind::kReq, "req", {{"id", W::kInt}, {"m", W::kString}}},
-        {Kind::kCmd, "cmd", {{"c", W::kString}, {"w", W::kInt}}},
-        {Kind::kTx, "tx", {{"b", W::kString}}},
-        {Kind::kRx, "rx", {{"b", W::kString}}},
-        {Kind::kAns, "ans", {{"o", W::kInt}, {"a", W::kString}}},
-        {Kind::kRead, "read", {{"n", W::kString}, {"rc", W::kInt}, {"v", W::kString}}},
-        {Kind::kWrite, "write", {{"n", W::kString}, {"v", W::kString}}},
-        {Kind::kSave, "save", {}},
-        {Kind::kNotify, "notify", {{"b", W::kString}}},
-        {Kind::kLed, "led", {{"p", W::kInt}, {"c", W::kInt}}},
-        // "close" has no result; an ioctl's value is there only when it succeeded.
-        {Kind::kPwm, "pwm", {{"r", W::kString}, {"rc", W::kInt, true}, {"v", W::kInt, true}}},
-        {Kind::kRow, "row", {{"v", W::kRow}}},
-        {Kind::kSql, "sql", {{"q", W::kString}, {"rc", W::kInt}}},
-        {Kind::kSleep, "sleep", {{"s", W::kNumber}}},
-        {Kind::kIdle, "idle", {}},
-    };
-    return specs;
-}
-
-const KindSpec& spec_of(Kind kind) {
-    return kind_specs()[static_cast<std::size_t>(kind)];
-}
+using trace_format::FieldSpec;
+using trace_format::KindSpec;
+using trace_format::Want;
 
 bool matches(const Value& v, Want want) {
     switch (want) {
@@ -73,6 +33,8 @@ bool matches(const Value& v, Want want) {
             return v.type == Value::Type::kInt || v.type == Value::Type::kNumber;
         case Want::kRow:
             return v.type == Value::Type::kRow;
+        case Want::kBool:
+            return v.type == Value::Type::kBool;
     }
     return false;
 }
@@ -89,6 +51,8 @@ std::string_view want_text(Want want) {
             return "a number";
         case Want::kRow:
             return "an array of strings and nulls";
+        case Want::kBool:
+            return "true or false";
     }
     return "";
 }
@@ -414,10 +378,6 @@ void append_value(std::string& out, const Value& v) {
 
 }  // namespace
 
-std::string_view kind_name(Kind kind) {
-    return spec_of(kind).name;
-}
-
 const Value* Record::find(std::string_view name) const {
     for (const Field& f : fields) {
         if (f.name == name) {
@@ -460,7 +420,7 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
         }
         return std::nullopt;
     };
-    const std::optional<Value> k = take("k");
+    const std::optional<Value> k = take(trace_format::field::kKind);
     if (!k) {
         error = "record without 'k'";
         return false;
@@ -470,7 +430,7 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
         return false;
     }
     const KindSpec* spec = nullptr;
-    for (const KindSpec& s : kind_specs()) {
+    for (const KindSpec& s : trace_format::kKinds) {
         if (s.name == k->text) {
             spec = &s;
         }
@@ -480,7 +440,7 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
         return false;
     }
     const std::string kind = "'" + std::string(spec->name) + "' record";
-    const std::optional<Value> t = take("t");
+    const std::optional<Value> t = take(trace_format::field::kTime);
     if (!t) {
         error = kind + " without 't'";
         return false;
@@ -493,7 +453,8 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
     out.t = t->type == Value::Type::kInt ? static_cast<double>(t->integer)
                                          : std::strtod(t->text.c_str(), nullptr);
     out.fields.clear();
-    for (const FieldSpec& f : spec->fields) {
+    for (std::size_t i = 0; i < spec->count; ++i) {
+        const FieldSpec& f = spec->fields[i];
         std::optional<Value> v = take(f.name);
         if (!v && f.optional) {
             continue;
@@ -565,27 +526,11 @@ bool read_trace(const std::string& path, std::vector<Record>& out, std::string& 
 }
 
 std::string escape(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(bytes.size());
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(ch);
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c >= 0x20 && c < 0x7f) {
-            out.push_back(ch);
-        } else {
-            out += "\\u00";
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xf]);
-        }
+    for (const char ch : bytes) {
+        char piece[trace_format::kMaxEscape];
+        out.append(piece, trace_format::escape_byte(static_cast<unsigned char>(ch), piece));
     }
     return out;
 }

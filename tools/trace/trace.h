@@ -1,6 +1,8 @@
-// Field traces read and written back: one JSON object a line (docs/traces.md), every string a
-// byte string. The reader checks each record's kind and the type of each of its fields; the
-// writer puts the fields of a kind in one fixed order, so that a rewritten trace diffs cleanly.
+// Field traces read and written back: one JSON object a line (docs/traces.md, the kinds and their
+// fields in wire/trace_format.h), every string a byte string. The one reader of the format, for
+// orv_trace and the virtual modem's replay: it checks each record's kind and the type of each of
+// its fields. The writer puts the fields of a kind in their fixed order and escapes bytes as the
+// daemon's recorder does, so that a rewritten trace diffs cleanly against its original.
 #pragma once
 
 #include <cstddef>
@@ -10,30 +12,12 @@
 #include <string_view>
 #include <vector>
 
+#include "wire/trace_format.h"
+
 namespace orv::trace {
 
-enum class Kind {
-    kTrace,
-    kPreset,
-    kCfg,
-    kReq,
-    kCmd,
-    kTx,
-    kRx,
-    kAns,
-    kRead,
-    kWrite,
-    kSave,
-    kNotify,
-    kLed,
-    kPwm,
-    kRow,
-    kSql,
-    kSleep,
-    kIdle,
-};
-
-std::string_view kind_name(Kind kind);
+using Kind = trace_format::Kind;
+using trace_format::kind_name;
 
 using Row = std::vector<std::optional<std::string>>;
 
