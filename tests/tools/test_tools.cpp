@@ -176,7 +176,7 @@ TEST_F(ToolBinaries, NvramWritesWhatTheNextRunReads) {
             {"orv_nvram set --hex raw 0001ff5c", 0, ""},
             {"orv_nvram get --hex raw", 0, "0001ff5c\n"},
             {"orv_nvram get never", 1, ""},
-            {"orv_nvram list", 0, "iccid=8949\npin_status=\nraw=\\x00\\x01\\xff\\x5c\n"},
+            {"orv_nvram list", 0, "iccid=8949\npin_status=\nraw=\\x00\\x01\\xff\\\\\n"},
             {"orv_nvram list --hex", 0, "iccid=38393439\npin_status=\nraw=0001ff5c\n"},
             {"orv_nvram unset iccid", 0, ""},
             {"orv_nvram unset iccid", 1, ""},
@@ -241,7 +241,7 @@ TEST_F(ToolBinaries, ListenerPrintsEachNotificationOnOneLine) {
     const auto pad = [](const std::string& text) { return layout(32, {{0, text}}); };
     const std::pair<std::string, std::string> rows[] = {
         {le32(1) + le32(1) + pad("SIM failure"), R"(pin_status kind=1 state="SIM failure")"},
-        {le32(2) + le32(1) + pad("a\"b\nc"), R"(verify_pinpuk result=1 state="a\x22b\x0ac")"},
+        {le32(2) + le32(1) + pad("a\"b\nc"), R"(verify_pinpuk result=1 state="a"b\nc")"},
         {le32(1) + le32(0) + full, "pin_status kind=0 state=\"" + full + "\""},
         {le32(3) + le32(-1), "rpc_status status=-1"},
         {le32(4) + le32(1), "imsi_unlock_status status=1"},

@@ -26,9 +26,42 @@ inline constexpr int kExitUsage = 2;
 
 // ---- Text helpers.
 
-// Printable ASCII kept as is; every other byte, the backslash and the double quote as \xNN (two
-// lower-case hex digits), so a line (and a quoted text in it) decodes without ambiguity.
+// Bytes as every tool and the virtual modem show them: printable ASCII as itself (the double
+// quote too: AT answers are full of them), the backslash as \\, CR, LF and tab as \r \n \t,
+// every other byte as \xnn (two lower-case hex digits); so a line decodes without ambiguity, and
+// an answer reads the same in orv_nvram, orv_trace show and the virtual modem's log.
 std::string escape_bytes(std::string_view bytes);
+
+// The lines of a byte stream that comes in pieces, as the modem's line and the daemon's channel
+// cut it: CR and LF end a line, empty lines are dropped. A line longer than `max` bytes keeps its
+// first `max` (a runaway line without an end is cut, not grown).
+class LineSplitter {
+  public:
+    explicit LineSplitter(std::size_t max = std::string::npos) : max_(max) {}
+    // Feeds bytes; calls `line(text)` for each line they complete.
+    template <typename OnLine>
+    void add(std::string_view bytes, OnLine&& line) {
+        for (const char c : bytes) {
+            if (c != '\r' && c != '\n') {
+                if (open_.size() < max_) {
+                    open_.push_back(c);
+                }
+            } else if (!open_.empty()) {
+                line(std::move(open_));
+                open_.clear();
+            }
+        }
+    }
+    // The line begun and not ended yet, taken (empty when none).
+    std::string take_open() { return std::exchange(open_, {}); }
+    void clear() { open_.clear(); }
+
+  private:
+    std::size_t max_;
+    std::string open_;
+};
+// All the lines of `text`, a last one without its end included.
+std::vector<std::string> split_lines(std::string_view text);
 // Lower-case hex, two digits per byte, no separator.
 std::string to_hex(std::string_view bytes);
 // Hex digits in pairs; blanks, ':' and '-' between pairs are ignored, and an optional "0x"

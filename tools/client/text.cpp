@@ -46,9 +46,15 @@ bool parse_unsigned(std::string_view text, unsigned long long& out) {
 std::string escape_bytes(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    for (char ch : bytes) {
+    for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7f && c != '\\' && c != '"') {
+        if (c == '\\') {
+            out.push_back('\\');
+            out.push_back(ch);
+        } else if (c == '\r' || c == '\n' || c == '\t') {
+            out.push_back('\\');
+            out.push_back(c == '\r' ? 'r' : c == '\n' ? 'n' : 't');
+        } else if (c >= 0x20 && c < 0x7f) {
             out.push_back(ch);
         } else {
             out += "\\x";
@@ -57,6 +63,16 @@ std::string escape_bytes(std::string_view bytes) {
         }
     }
     return out;
+}
+
+std::vector<std::string> split_lines(std::string_view text) {
+    std::vector<std::string> lines;
+    LineSplitter split;
+    split.add(text, [&](std::string line) { lines.push_back(std::move(line)); });
+    if (std::string rest = split.take_open(); !rest.empty()) {
+        lines.push_back(std::move(rest));
+    }
+    return lines;
 }
 
 std::string to_hex(std::string_view bytes) {

@@ -45,19 +45,6 @@ std::string WireFormat::encode(std::string_view bytes) const {
     return out;
 }
 
-std::string printable(std::string_view bytes) {
-    std::string out;
-    for (char c : bytes) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-        out += c == '\r'                              ? "\\r"
-               : c == '\n'                            ? "\\n"
-               : static_cast<unsigned char>(c) < 0x20 ? hex
-                                                      : std::string(1, c);
-    }
-    return out;
-}
-
 Line::~Line() {
     close_line();
     if (listen_fd_ >= 0) {
@@ -76,7 +63,7 @@ void Line::start() {
 void Line::log(const char* what, std::string_view bytes) const {
     if (opts_.verbose) {
         std::fprintf(stderr, "-- %s%s%s\n", what, bytes.empty() ? "" : ": ",
-                     printable(bytes).c_str());
+                     client::escape_bytes(bytes).c_str());
     }
 }
 
@@ -190,16 +177,8 @@ std::vector<std::string> Line::receive() {
         lost();
     }
     std::vector<std::string> lines;
-    for (char c : std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0)) {
-        if (c != '\r' && c != '\n') {
-            if (pending_.size() < 4096) {  // a runaway line without an end is cut, not grown
-                pending_.push_back(c);
-            }
-        } else if (!pending_.empty()) {
-            lines.push_back(std::move(pending_));
-            pending_.clear();
-        }
-    }
+    pending_.add(std::string_view(buf, n > 0 ? static_cast<std::size_t>(n) : 0),
+                 [&](std::string line) { lines.push_back(std::move(line)); });
     return lines;
 }
 

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/client/orv_client.h"
+
 #include "tools/modem_sim/profile.h"
 
 namespace orv::modem_sim {
@@ -37,9 +39,6 @@ struct LineOptions {
     std::string report;       // the line it sends
     bool verbose = false;
 };
-
-// The bytes as a log line shows them: CR, LF and other control bytes escaped.
-std::string printable(std::string_view bytes);
 
 class Line {
   public:
@@ -96,7 +95,7 @@ class Line {
     int slave_fd_ = -1;
     int listen_fd_ = -1;
     int client_fd_ = -1;
-    std::string pending_;  // the unfinished command line
+    client::LineSplitter pending_{4096};  // the unfinished command line, cut at 4096 bytes
     std::deque<Outgoing> out_;
     std::multimap<Clock::time_point, std::string> held_;  // timed reports, framed, by due time
     Clock::time_point next_report_;

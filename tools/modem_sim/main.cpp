@@ -250,7 +250,7 @@ void run(const Options& o, Line& line, const Mode& mode) {
                 if (journal.is_open()) {
                     journal << command << std::endl;  // flushed at once
                 }
-                note(o, "<< " + printable(command) + "\n");
+                note(o, "<< " + client::escape_bytes(command) + "\n");
                 mode.command(command);
             }
         }
@@ -280,7 +280,7 @@ void interpret(const Options& o) {
                  const Reply r = sim.feed(command);
                  const bool hangup = r.kind == Reply::Kind::Hangup;
                  if (!hangup) {
-                     note(o, ">> " + printable(r.bytes) +
+                     note(o, ">> " + client::escape_bytes(r.bytes) +
                                  (r.kind == Reply::Kind::Silent ? " (silent)\n" : "\n"));
                  }
                  if (r.kind == Reply::Kind::Answer && !r.bytes.empty()) {
@@ -314,7 +314,7 @@ void replay(const Options& o) {
                  replay.run(
                      Clock::now(),
                      [&](std::string_view bytes) {
-                         note(o, ">> " + printable(bytes) + "\n");
+                         note(o, ">> " + client::escape_bytes(bytes) + "\n");
                          line.send(bytes);
                      },
                      [](const std::string& complaint) {

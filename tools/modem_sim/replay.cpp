@@ -21,7 +21,7 @@ constexpr std::string_view kReplayHelp =
 
 std::vector<ReplayStep> script_of(const std::vector<trace::Record>& records) {
     std::vector<ReplayStep> script;
-    std::string tx;                 // tx bytes of a command line not ended yet
+    client::LineSplitter tx;        // the command lines of the tx bytes
     std::optional<ReplayStep> cmd;  // a cmd record with no tx or rx after it so far
     bool timed_out = false;         // the last answer was a timeout, no command since
     for (const trace::Record& r : records) {
@@ -34,14 +34,7 @@ std::vector<ReplayStep> script_of(const std::vector<trace::Record>& records) {
                 continue;
             }
             timed_out = false;
-            for (const char c : bytes) {
-                if (c != '\r' && c != '\n') {
-                    tx += c;
-                } else if (!tx.empty()) {
-                    script.push_back({true, std::move(tx), t});
-                    tx.clear();
-                }
-            }
+            tx.add(bytes, [&](std::string line) { script.push_back({true, std::move(line), t}); });
         } else if (r.kind == Kind::kCmd) {
             // An answer owed from before may still come while the channel holds the next
             // command back, so only a written command ends the lateness.
@@ -76,16 +69,6 @@ std::vector<ReplayStep> load_script(const std::string& path) {
         throw TraceError(error);
     }
     return script_of(records);
-}
-
-std::string escaped(std::string_view bytes) {
-    std::string out;
-    for (const char c : bytes) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
-        out += c >= 0x20 && c < 0x7F ? std::string(1, c) : hex;
-    }
-    return out;
 }
 
 void Replay::play(Clock::time_point now) {
@@ -135,8 +118,8 @@ void Replay::run(Clock::time_point now, const std::function<void(std::string_vie
         const auto [line, at] = std::move(heard_.front());
         heard_.pop_front();
         if (line != step.bytes) {
-            complain("got command " + escaped(line) + ", the trace holds " + escaped(step.bytes) +
-                     " next");
+            complain("got command " + client::escape_bytes(line) + ", the trace holds " +
+                     client::escape_bytes(step.bytes) + " next");
             continue;
         }
         // What the modem sent after this command keeps its recorded distance from it.
@@ -145,15 +128,17 @@ void Replay::run(Clock::time_point now, const std::function<void(std::string_vie
         ++next_;
     }
     for (const auto& heard : heard_) {
-        complain("got command " + escaped(heard.first) + ", the trace holds nothing more");
+        complain("got command " + client::escape_bytes(heard.first) +
+                 ", the trace holds nothing more");
     }
     heard_.clear();
 }
 
 std::string Replay::state_text() const {
-    const std::string next = next_ == script_.size()  ? "nothing"
-                             : script_[next_].command ? "command " + escaped(script_[next_].bytes)
-                                                      : "bytes " + escaped(script_[next_].bytes);
+    const std::string next = next_ == script_.size() ? "nothing"
+                             : script_[next_].command
+                                 ? "command " + client::escape_bytes(script_[next_].bytes)
+                                 : "bytes " + client::escape_bytes(script_[next_].bytes);
     return "played: " + std::to_string(next_) + " of " + std::to_string(script_.size()) +
            " steps\nnext: " + next + "\n";
 }

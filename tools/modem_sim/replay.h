@@ -48,9 +48,6 @@ struct TraceError : std::runtime_error {
 std::vector<ReplayStep> script_of(const std::vector<trace::Record>& records);
 std::vector<ReplayStep> load_script(const std::string& path);
 
-// Bytes as the replay messages show them: printable ASCII as itself, every other byte \xNN.
-std::string escaped(std::string_view bytes);
-
 class Replay {
   public:
     // With `fast`, no step waits for its time, only for its turn (late bytes excepted). With

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "tools/client/orv_client.h"
 #include "tools/trace/commands.h"
 #include "wire/mdm_msg.h"
 
@@ -32,25 +33,6 @@ std::string swap_pairs(std::string_view text) {
     std::string out(text);
     for (std::size_t i = 0; i + 1 < out.size(); i += 2) {
         std::swap(out[i], out[i + 1]);
-    }
-    return out;
-}
-
-std::vector<std::string> lines_of(std::string_view text) {
-    std::vector<std::string> out;
-    std::string open;
-    for (char c : text) {
-        if (c == '\r' || c == '\n') {
-            if (!open.empty()) {
-                out.push_back(std::move(open));
-            }
-            open.clear();
-        } else {
-            open += c;
-        }
-    }
-    if (!open.empty()) {
-        out.push_back(std::move(open));
     }
     return out;
 }
@@ -135,7 +117,7 @@ class Finder {
 
     void end_command() {
         if (starts_with(command_, "AT+CRSM=176,12258,")) {
-            for (const std::string& l : lines_of(answer_)) {
+            for (const std::string& l : client::split_lines(answer_)) {
                 const std::size_t close = l.rfind('"');
                 const std::size_t open = close == 0 || close == std::string::npos
                                              ? std::string::npos
@@ -145,13 +127,13 @@ class Finder {
                 }
             }
         } else if (command_ == "AT+CIMI") {
-            for (const std::string& l : lines_of(answer_)) {
+            for (const std::string& l : client::split_lines(answer_)) {
                 if (l.size() >= kImsiKept && l.find_first_not_of("0123456789") == l.npos) {
                     add(l, Sort::kImsi);
                 }
             }
         } else if (starts_with(command_, "AT+CNUM")) {
-            for (const std::string& l : lines_of(answer_)) {
+            for (const std::string& l : client::split_lines(answer_)) {
                 const std::vector<std::string> args = arguments(l);
                 if (starts_with(l, "+CNUM:") && args.size() >= 2) {
                     add(unquoted(args[1]), Sort::kNumber);

@@ -14,25 +14,8 @@ namespace {
 
 constexpr std::string_view kIndent = "             ";  // under the time column
 
-// Printable ASCII as itself, every other byte and the backslash as \xNN.
-std::string readable(std::string_view bytes) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out.push_back(ch);
-        } else {
-            out += "\\x";
-            out.push_back(kHex[c >> 4]);
-            out.push_back(kHex[c & 0xf]);
-        }
-    }
-    return out;
-}
-
 std::string quoted(std::string_view bytes) {
-    return "\"" + readable(bytes) + "\"";
+    return "\"" + client::escape_bytes(bytes) + "\"";
 }
 
 std::string milliseconds(double seconds) {
@@ -47,51 +30,31 @@ struct Line {
     double t;
 };
 
-// The lines of consecutive reads; CR and LF end a line, empty lines are dropped, and a line
-// still open after the last read is kept as it is.
-class LineSplitter {
+// The lines of consecutive reads, each with the time of the read that completed it; a line still
+// open after the last read is kept as it is.
+class TimedLines {
   public:
     void add(std::string_view bytes, double t) {
-        for (char c : bytes) {
-            if (c == '\r' || c == '\n') {
-                flush(t);
-            } else {
-                open_ += c;
-            }
-        }
+        split_.add(bytes, [&](std::string text) { lines_.push_back({std::move(text), t}); });
         last_t_ = t;
     }
     std::vector<Line> take() {
-        flush(last_t_);
+        if (std::string rest = split_.take_open(); !rest.empty()) {
+            lines_.push_back({std::move(rest), last_t_});
+        }
         return std::move(lines_);
     }
 
   private:
-    void flush(double t) {
-        if (!open_.empty()) {
-            lines_.push_back({std::move(open_), t});
-            open_.clear();
-        }
-    }
-    std::string open_;
+    client::LineSplitter split_;
     double last_t_ = 0;
     std::vector<Line> lines_;
 };
 
-std::vector<std::string> text_lines(std::string_view text) {
-    LineSplitter split;
-    split.add(text, 0);
-    std::vector<std::string> out;
-    for (Line& l : split.take()) {
-        out.push_back(std::move(l.text));
-    }
-    return out;
-}
-
 std::string joined(const std::vector<std::string>& lines) {
     std::string out;
     for (const std::string& l : lines) {
-        out += (out.empty() ? "" : " | ") + readable(l);
+        out += (out.empty() ? "" : " | ") + client::escape_bytes(l);
     }
     return out;
 }
@@ -119,7 +82,7 @@ class Timeline {
             heading(first.t, "between requests");
         } else if (first.kind == Kind::kTrace) {
             heading(first.t, "start-up (pid " + std::to_string(first.num("pid")) + ", " +
-                                 readable(first.str("wall")) + ")");
+                                 client::escape_bytes(first.str("wall")) + ")");
             ++i;
         } else {
             heading(first.t, "start-up");
@@ -163,11 +126,11 @@ class Timeline {
         switch (rec.kind) {
             case Kind::kTrace:
                 line("trace head (pid " + std::to_string(rec.num("pid")) + ", " +
-                     readable(rec.str("wall")) + ")");
+                     client::escape_bytes(rec.str("wall")) + ")");
                 break;
             case Kind::kPreset: {
                 const Value* v = rec.find("v");
-                line("preset " + readable(rec.str("n")) +
+                line("preset " + client::escape_bytes(rec.str("n")) +
                      (v->type == Value::Type::kNull ? " not stored" : " = " + quoted(v->text)));
                 break;
             }
@@ -186,14 +149,14 @@ class Timeline {
             case Kind::kRx:
                 break;
             case Kind::kAns:
-                line("answer without command: " + joined(text_lines(rec.str("a"))));
+                line("answer without command: " + joined(client::split_lines(rec.str("a"))));
                 break;
             case Kind::kRead:
-                line("read " + readable(rec.str("n")) + " = " + quoted(rec.str("v")) + " (rc " +
-                     std::to_string(rec.num("rc")) + ")");
+                line("read " + client::escape_bytes(rec.str("n")) + " = " + quoted(rec.str("v")) +
+                     " (rc " + std::to_string(rec.num("rc")) + ")");
                 break;
             case Kind::kWrite:
-                line("write " + readable(rec.str("n")) + " = " + quoted(rec.str("v")));
+                line("write " + client::escape_bytes(rec.str("n")) + " = " + quoted(rec.str("v")));
                 break;
             case Kind::kSave:
                 line("save");
@@ -206,7 +169,7 @@ class Timeline {
                      " charging=" + std::to_string(rec.num("c")));
                 break;
             case Kind::kPwm:
-                line("pwm " + readable(rec.str("r")) +
+                line("pwm " + client::escape_bytes(rec.str("r")) +
                      (rec.find("rc") != nullptr ? " rc=" + std::to_string(rec.num("rc")) : "") +
                      (rec.find("v") != nullptr ? " v=" + std::to_string(rec.num("v")) : ""));
                 break;
@@ -243,8 +206,8 @@ class Timeline {
         double start = cmd.t;
         bool sent = false;
         const Record* ans = nullptr;
-        LineSplitter before;
-        LineSplitter after;
+        TimedLines before;
+        TimedLines after;
         for (std::size_t j = i + 1; j < g.end && r_[j].kind != Kind::kCmd; ++j) {
             const Record& rec = r_[j];
             if (rec.kind == Kind::kTx && ans == nullptr) {
@@ -262,11 +225,11 @@ class Timeline {
         std::vector<Line> read = before.take();
         std::erase_if(read, [&c](const Line& l) { return l.text == c; });  // the echo
         if (ans == nullptr) {
-            line(readable(c) + "  -> no answer in the trace");
+            line(client::escape_bytes(c) + "  -> no answer in the trace");
             lines_note("read", read);
             return;
         }
-        const std::vector<std::string> delivered = text_lines(ans->str("a"));
+        const std::vector<std::string> delivered = client::split_lines(ans->str("a"));
         const std::set<std::string> in_answer(delivered.begin(), delivered.end());
         std::vector<std::string> answer;
         std::vector<Line> other;
@@ -286,15 +249,16 @@ class Timeline {
         }
         const std::int64_t outcome = ans->num("o");
         if (outcome == 0) {
-            line(readable(c) + "  -> " + milliseconds(end - start) + "  " + joined(answer));
+            line(client::escape_bytes(c) + "  -> " + milliseconds(end - start) + "  " +
+                 joined(answer));
             lines_note("unsolicited before the answer", other);
         } else if (outcome == 1) {
-            line(readable(c) + "  -> timeout after " + milliseconds(ans->t - start) + " (wait " +
-                 std::to_string(cmd.num("w")) + " ms)" +
+            line(client::escape_bytes(c) + "  -> timeout after " + milliseconds(ans->t - start) +
+                 " (wait " + std::to_string(cmd.num("w")) + " ms)" +
                  (answer.empty() ? "" : "  " + joined(answer)));
             lines_note("read before the timeout", other);
         } else {
-            line(readable(c) + "  -> " +
+            line(client::escape_bytes(c) + "  -> " +
                  (outcome == 2 ? std::string("no port") : "outcome " + std::to_string(outcome)));
         }
         lines_note("late, after the answer", after.take());
@@ -337,7 +301,7 @@ class Timeline {
     const std::vector<Record>& r_;
     std::string out_;
     std::set<std::size_t> consumed_;
-    LineSplitter loose_;
+    TimedLines loose_;
     std::vector<const Record*> rows_;
 };
 
