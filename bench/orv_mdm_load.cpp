@@ -180,7 +180,7 @@ class WalWatch {
 void start_modem(Rig& rig, const Options& o) {
     orv::e2e::ModemOptions modem;
     if (o.delay_ms > 0) {
-        modem.profile = "[[script]]\nmatch = \"AT*\"\ndelay = " + std::to_string(o.delay_ms) + "\n";
+        modem.profile = "script = [\"AT* delay " + std::to_string(o.delay_ms) + "\"]\n";
     }
     rig.start_modem(modem);
     rig.set_daemon_binary(o.daemon);

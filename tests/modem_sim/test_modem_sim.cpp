@@ -109,9 +109,8 @@ void walk(ModemSim& sim, std::string_view steps, const std::string& name) {
 TEST(ModemSim, Conversations) {
     const char* rows[][3] = {
         {"scripts of the profile and of the control, newest first, used up, cleared",
-         "[[script]]\nmatch = \"at+cg*\"\nsilent = true\ncount = 1\n[[script]]\nmatch = "
-         "\"AT+CFUN?\"\nreport_before = \"A\"\nreport_inside = \"B\"\nreport_after = "
-         "\"C\"\n[[script]]\nmatch = \"AT+CNUM\"\nhangup = true\ncount = 1\n",
+         "script = [\"at+cg* silent 1\", \"AT+CFUN? report before A report inside B report "
+         "after C\", \"AT+CNUM hangup 1\"]\n",
          "AT+CGSN => <silent> ; AT+CGSN => 356938035643809|OK ; AT+CFUN? => A|+CFUN: 1|B|OK|C ; "
          "AT+CNUM => <hangup> ; ctl script AT+CIMI answer \\r\\nX\\r\\n 1 => ok ; ctl script "
          "AT+CIMI answer \"\\r\\nY\\r\\n\" 1 => ok ; AT+CIMI => Y ; AT+CIMI => X ; AT+CIMI => "
@@ -162,7 +161,7 @@ TEST(ModemSim, ProfilesRefuseWhatTheyCannotUseAndSayWhere) {
     const std::pair<const char*, const char*> rows[] = {
         {"[device]\nimie = \"1\"\n", "p.toml: device: unknown entry 'imie'"},
         {"[sim.a.locks.country]\n", "p.toml: sim.a.locks: unknown lock 'country'"},
-        {"[[script]]\nmatch = \"AT\"\n", "p.toml: script[0]: a script needs"},
+        {"script = [\"AT\"]\n", "p.toml: script[0]: script needs answer, silent"},
         {"inserted = \"other\"\n", "p.toml: inserted: no SIM named 'other'"},
         {"[sim.a]\nspn = \"Seventeen letters\"\n", "p.toml: sim.a.spn: SPN longer than 16"},
         {"[sim.a]\nspn_ucs2 = \"\xF0\x9F\x98\x80\"\n", "sim.a.spn_ucs2: SPN name: only characters"},
@@ -192,8 +191,7 @@ TEST(ModemSim, ProfilesRefuseWhatTheyCannotUseAndSayWhere) {
 TEST(ModemSimControl, WordsEchoWireAndState) {
     EXPECT_EQ(unescape("a\\\\r\\x41\\r\\n\\t\\\"\\x4 \\q\\"), "a\\rA\r\n\t\"\\x4 \\q\\");
 
-    ModemSim sim(
-        parse_profile("[device]\necho = true\n[[script]]\nmatch = \"AT\"\ndelay = 300\n", "e"));
+    ModemSim sim(parse_profile("script = [\"AT delay 300\"]\n[device]\necho = true\n", "e"));
     EXPECT_EQ(sim.feed("ATE0").bytes, "ATE0\r\r\nOK\r\n");
     const Reply late = sim.feed("AT");
     EXPECT_EQ(late.bytes + std::to_string(late.delay_ms), "\r\nOK\r\n300");

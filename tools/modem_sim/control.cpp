@@ -41,46 +41,6 @@ void refuse_if(bool refused, const std::string& what) {
     }
 }
 
-// The words after "script": <match> then actions (answer <text>, silent, hangup, delay <ms>,
-// report before|inside|after <line>) and an optional final count (a number, or "always").
-ScriptRule parse_script(const std::vector<std::string>& words) {
-    refuse_if(words.empty(), "script needs a command to match");
-    ScriptRule r{.match = words[0], .prefix = words[0].ends_with('*')};
-    if (r.prefix) {
-        r.match.pop_back();
-    }
-    bool action = false;  // given, even when it does nothing (delay 0)
-    for (std::size_t i = 1; i < words.size(); ++i) {
-        const std::string& w = words[i];
-        const bool last = i + 1 == words.size();
-        if (w == "answer" && !last) {
-            r.answer = unescape(words[++i]);
-        } else if (w == "silent" || w == "hangup") {
-            (w == "silent" ? r.silent : r.hangup) = true;
-        } else if (w == "delay" && !last) {
-            const auto ms = to_int(words[++i]);
-            refuse_if(!ms || *ms < 0, "delay needs milliseconds");
-            r.delay_ms = *ms;
-        } else if (w == "report" && i + 2 < words.size()) {
-            const std::string& where = words[++i];
-            std::string* field = where == "before"   ? &r.report_before
-                                 : where == "inside" ? &r.report_inside
-                                 : where == "after"  ? &r.report_after
-                                                     : nullptr;
-            refuse_if(field == nullptr, "report goes before, inside or after");
-            *field = unescape(words[++i]);
-        } else if (const auto n = to_int(w); last && (w == "always" || (n && *n > 0))) {
-            r.count = w == "always" ? -1 : *n;
-            continue;
-        } else {
-            throw Refused{"unknown script word '" + w + "'"};
-        }
-        action = true;
-    }
-    refuse_if(!action, "script needs answer, silent, hangup, delay or report");
-    return r;
-}
-
 // A Unix stream socket at `path`: bound and listening (server), or connected to it; -1 with
 // errno set when it cannot be had.
 int unix_socket(const std::string& path, bool server) {
@@ -115,32 +75,6 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::vector<std::string>> tokenize(std::string_view line) {
-    std::vector<std::string> words;
-    for (std::size_t i = line.find_first_not_of(" \t"); i != std::string_view::npos;
-         i = line.find_first_not_of(" \t", i)) {
-        std::string word;
-        if (line[i] != '"') {
-            const std::size_t end = std::min(line.find_first_of(" \t", i), line.size());
-            word = line.substr(i, end - i);
-            i = end;
-        } else {
-            for (++i; i < line.size() && line[i] != '"'; ++i) {
-                if (line[i] == '\\' && i + 1 < line.size() &&
-                    (line[i + 1] == '"' || line[i + 1] == '\\')) {
-                    ++i;
-                }
-                word.push_back(line[i]);
-            }
-            if (i++ >= line.size()) {
-                return std::nullopt;  // unterminated
-            }
-        }
-        words.push_back(std::move(word));
-    }
-    return words;
-}
-
 std::string quote_word(std::string_view word) {
     if (!word.empty() && word.front() != '"' &&
         word.find_first_of(" \t") == std::string_view::npos) {
@@ -168,7 +102,11 @@ ControlResult run_control(ModemSim& sim, WireFormat& wire, std::string_view line
     if (cmd == "script" && one == "clear") {
         sim.clear_rules();
     } else if (cmd == "script") {
-        sim.add_rule(parse_script(args));
+        try {
+            sim.add_rule(parse_script_rule(args));
+        } catch (const std::invalid_argument& e) {
+            throw Refused{e.what()};
+        }
     } else if ((cmd == "swap" || cmd == "insert") && args.size() == 1) {
         const std::string error = sim.insert(one);
         refuse_if(!error.empty(), error);

@@ -13,11 +13,6 @@
 
 namespace orv::modem_sim {
 
-// Splits a control line into words. A word in double quotes may hold blanks; inside it \" and
-// \\ stand for a quote and a backslash, and other escapes are kept for the answer text.
-// Returns nothing for an unterminated quote.
-std::optional<std::vector<std::string>> tokenize(std::string_view line);
-
 // Quotes one word so that tokenize() gives it back unchanged.
 std::string quote_word(std::string_view word);
 

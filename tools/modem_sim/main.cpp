@@ -36,8 +36,6 @@ struct Options {
     std::string replay;
     bool fast = false;
     bool hold = false;
-    std::optional<LineEnd> line_end;
-    int nul_every = -1;
 };
 
 constexpr const char* kUsage =
@@ -51,11 +49,8 @@ constexpr const char* kUsage =
     "  --journal FILE        append every received command line to FILE\n"
     "  --control PATH        listen for control commands on a Unix socket at PATH\n"
     "  --chunk N             deliver answers N bytes at a time\n"
-    "  --urc-every MS LINE   send the unsolicited LINE every MS milliseconds\n"
-    "  --line-end crlf|cr|lf end lines this way (default crlf)\n"
-    "  --nul-every N         put a NUL byte after every N bytes sent\n"
     "  --replay FILE         play back the line of a recorded trace instead of interpreting\n"
-    "                        commands; --profile, --sim, --line-end and --nul-every are ignored\n"
+    "                        commands; --profile and --sim are ignored\n"
     "  --fast                with --replay: no recorded pauses, only the recorded order\n"
     "  --hold                with --replay: answer OK to every command and play nothing until\n"
     "                        the control command play (a trace that begins mid-session)\n"
@@ -75,46 +70,29 @@ int number(const char* text, const char* option) {
     return *v;
 }
 
-// The long options with a value or a meaning of their own, and what each sets. --urc-every takes
-// the word after its value as the line.
+// The long options with a value or a meaning of their own, and what each sets. (Line ends, noise
+// and a report timer are the profile's: [device] line_end, nul_every, report.)
 struct OptionRow {
     const char* name;
     int has_arg;
-    void (*set)(Options& o, const char* value, char** argv);
+    void (*set)(Options& o, const char* value);
 };
 
 constexpr OptionRow kOptions[] = {
-    {"pty", no_argument, [](Options& o, const char*, char**) { o.line.pty = true; }},
-    {"link", required_argument, [](Options& o, const char* v, char**) { o.line.link = v; }},
-    {"listen", required_argument, [](Options& o, const char* v, char**) { o.line.listen = v; }},
-    {"profile", required_argument, [](Options& o, const char* v, char**) { o.profile = v; }},
-    {"sim", required_argument, [](Options& o, const char* v, char**) { o.sim = v; }},
-    {"journal", required_argument, [](Options& o, const char* v, char**) { o.journal = v; }},
-    {"control", required_argument, [](Options& o, const char* v, char**) { o.control = v; }},
+    {"pty", no_argument, [](Options& o, const char*) { o.line.pty = true; }},
+    {"link", required_argument, [](Options& o, const char* v) { o.line.link = v; }},
+    {"listen", required_argument, [](Options& o, const char* v) { o.line.listen = v; }},
+    {"profile", required_argument, [](Options& o, const char* v) { o.profile = v; }},
+    {"sim", required_argument, [](Options& o, const char* v) { o.sim = v; }},
+    {"journal", required_argument, [](Options& o, const char* v) { o.journal = v; }},
+    {"control", required_argument, [](Options& o, const char* v) { o.control = v; }},
     {"chunk", required_argument,
-     [](Options& o, const char* v, char**) {
+     [](Options& o, const char* v) {
          o.line.chunk = static_cast<std::size_t>(number(v, "--chunk"));
      }},
-    {"urc-every", required_argument,
-     [](Options& o, const char* v, char** argv) {
-         o.line.report_every_ms = number(v, "--urc-every");
-         if (argv[optind] == nullptr || o.line.report_every_ms == 0) {
-             die("--urc-every wants MS (above 0) and LINE");
-         }
-         o.line.report = unescape(argv[optind++]);
-     }},
-    {"line-end", required_argument,
-     [](Options& o, const char* v, char**) {
-         o.line_end = line_end_named(v);
-         if (!o.line_end) {
-             die("--line-end takes crlf, cr or lf");
-         }
-     }},
-    {"nul-every", required_argument,
-     [](Options& o, const char* v, char**) { o.nul_every = number(v, "--nul-every"); }},
-    {"replay", required_argument, [](Options& o, const char* v, char**) { o.replay = v; }},
-    {"fast", no_argument, [](Options& o, const char*, char**) { o.fast = true; }},
-    {"hold", no_argument, [](Options& o, const char*, char**) { o.hold = true; }},
+    {"replay", required_argument, [](Options& o, const char* v) { o.replay = v; }},
+    {"fast", no_argument, [](Options& o, const char*) { o.fast = true; }},
+    {"hold", no_argument, [](Options& o, const char*) { o.hold = true; }},
 };
 constexpr int kFirstOption = 1000;
 
@@ -128,11 +106,10 @@ Options parse_options(int argc, char** argv) {
                                {"help", no_argument, nullptr, 'h'},
                                {nullptr, 0, nullptr, 0}});
     Options o;
-    // "+": stop at the first word that is not an option, so that --urc-every can take the word
-    // after its value as the line.
+    // "+": stop at the first word that is not an option.
     for (int c = 0; (c = getopt_long(argc, argv, "+vh", longs.data(), nullptr)) != -1;) {
         if (c >= kFirstOption) {
-            kOptions[c - kFirstOption].set(o, optarg, argv);
+            kOptions[c - kFirstOption].set(o, optarg);
         } else if (c == 'v') {
             o.line.verbose = true;
         } else {
@@ -162,8 +139,6 @@ Profile load(const Options& o) {
         die("--sim: the profile has no SIM named '" + o.sim + "'");
     }
     profile.inserted = o.sim == "none" ? "" : o.sim.empty() ? profile.inserted : o.sim;
-    profile.device.line_end = o.line_end.value_or(profile.device.line_end);
-    profile.device.nul_every = o.nul_every >= 0 ? o.nul_every : profile.device.nul_every;
     return profile;
 }
 
@@ -267,11 +242,9 @@ void run(const Options& o, Line& line, const Mode& mode) {
 // The modem of a profile: each command answered by the interpreter.
 void interpret(const Options& o) {
     Profile profile = load(o);
-    LineOptions options = o.line;  // --urc-every wins over the profile's report timer
-    if (options.report_every_ms == 0) {
-        options.report_every_ms = profile.device.report_every_ms;
-        options.report = profile.device.report;
-    }
+    LineOptions options = o.line;
+    options.report_every_ms = profile.device.report_every_ms;
+    options.report = profile.device.report;
     Line line(options, {profile.device.line_end, profile.device.nul_every});
     ModemSim sim(std::move(profile));
     run(o, line,

@@ -415,26 +415,6 @@ constexpr Key<DeviceProfile> kDeviceKeys[] = {
      }},
 };
 
-constexpr Key<ScriptRule> kScriptKeys[] = {
-    {"match",
-     [](const Value& v, ScriptRule& r) {
-         r.match = v.text();
-         r.prefix = r.match.ends_with('*');
-         if (r.prefix) {
-             r.match.pop_back();
-         }
-     }},
-    {"prefix", field<&ScriptRule::prefix>},
-    {"answer", escaped<&ScriptRule::answer>},
-    {"silent", field<&ScriptRule::silent>},
-    {"hangup", field<&ScriptRule::hangup>},
-    {"delay", field<&ScriptRule::delay_ms, 0, 600000>},
-    {"count", field<&ScriptRule::count, 1, 1000000>},
-    {"report_before", escaped<&ScriptRule::report_before>},
-    {"report_inside", escaped<&ScriptRule::report_inside>},
-    {"report_after", escaped<&ScriptRule::report_after>},
-};
-
 // A profile being read, with the SIM its entries start from.
 struct Reading {
     Profile profile;
@@ -454,15 +434,18 @@ constexpr Key<Reading> kRootKeys[] = {
      }},
     {"script",
      [](const Value& v, Reading& r) {
-         const toml::array& rules = v.list("expected [[script]] entries");
+         const toml::array& rules = v.list("expected a list of script rules");
          for (std::size_t i = 0; i < rules.size(); ++i) {
              const Value rule{rules[i], v.table, "script[" + std::to_string(i) + "]", v.source};
-             ScriptRule s;
-             read_table(rule, kScriptKeys, s);
-             if (!rules[i].as_table()->contains("match") || !s.has_action()) {
-                 rule.fail("a script needs a match and answer, silent, hangup, delay or a report");
+             const auto words = tokenize(rule.text());
+             try {
+                 if (!words) {
+                     throw std::invalid_argument("unterminated quote");
+                 }
+                 r.profile.scripts.push_back(parse_script_rule(*words));
+             } catch (const std::invalid_argument& e) {
+                 rule.fail(e.what());
              }
-             r.profile.scripts.push_back(std::move(s));
          }
      }},
 };
@@ -569,6 +552,75 @@ Profile load_profile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return parse_profile(text.str(), path);
+}
+
+std::optional<std::vector<std::string>> tokenize(std::string_view line) {
+    std::vector<std::string> words;
+    for (std::size_t i = line.find_first_not_of(" \t"); i != std::string_view::npos;
+         i = line.find_first_not_of(" \t", i)) {
+        std::string word;
+        if (line[i] != '"') {
+            const std::size_t end = std::min(line.find_first_of(" \t", i), line.size());
+            word = line.substr(i, end - i);
+            i = end;
+        } else {
+            for (++i; i < line.size() && line[i] != '"'; ++i) {
+                if (line[i] == '\\' && i + 1 < line.size() &&
+                    (line[i + 1] == '"' || line[i + 1] == '\\')) {
+                    ++i;
+                }
+                word.push_back(line[i]);
+            }
+            if (i++ >= line.size()) {
+                return std::nullopt;  // unterminated
+            }
+        }
+        words.push_back(std::move(word));
+    }
+    return words;
+}
+
+ScriptRule parse_script_rule(const std::vector<std::string>& words) {
+    const auto refuse_if = [](bool refused, const std::string& what) {
+        if (refused) {
+            throw std::invalid_argument(what);
+        }
+    };
+    refuse_if(words.empty(), "script needs a command to match");
+    ScriptRule r{.match = words[0], .prefix = words[0].ends_with('*')};
+    if (r.prefix) {
+        r.match.pop_back();
+    }
+    bool action = false;  // given, even when it does nothing (delay 0)
+    for (std::size_t i = 1; i < words.size(); ++i) {
+        const std::string& w = words[i];
+        const bool last = i + 1 == words.size();
+        if (w == "answer" && !last) {
+            r.answer = unescape(words[++i]);
+        } else if (w == "silent" || w == "hangup") {
+            (w == "silent" ? r.silent : r.hangup) = true;
+        } else if (w == "delay" && !last) {
+            const auto ms = to_int(words[++i]);
+            refuse_if(!ms || *ms < 0 || *ms > 600000, "delay needs milliseconds (0 to 600000)");
+            r.delay_ms = *ms;
+        } else if (w == "report" && i + 2 < words.size()) {
+            const std::string& where = words[++i];
+            std::string* field = where == "before"   ? &r.report_before
+                                 : where == "inside" ? &r.report_inside
+                                 : where == "after"  ? &r.report_after
+                                                     : nullptr;
+            refuse_if(field == nullptr, "report goes before, inside or after");
+            *field = unescape(words[++i]);
+        } else if (const auto n = to_int(w); last && (w == "always" || (n && *n > 0))) {
+            r.count = w == "always" ? -1 : *n;
+            continue;
+        } else {
+            throw std::invalid_argument("unknown script word '" + w + "'");
+        }
+        action = true;
+    }
+    refuse_if(!action, "script needs answer, silent, hangup, delay or report");
+    return r;
 }
 
 }  // namespace orv::modem_sim

@@ -157,6 +157,17 @@ std::string upper(std::string_view text);
 std::string_view trim(std::string_view text);
 std::optional<int> to_int(std::string_view text);
 
+// Splits a control line or a script rule into words. A word in double quotes may hold blanks;
+// inside it \" and \\ stand for a quote and a backslash, and other escapes are kept for the
+// answer text. Returns nothing for an unterminated quote.
+std::optional<std::vector<std::string>> tokenize(std::string_view line);
+
+// A script rule in its one grammar, the same in a profile (`script = ["..."]`) and in the control
+// command `script`: <match>[*], then actions (answer <text>, silent, hangup, delay <ms>,
+// report before|inside|after <line>), then an optional count (a number, or "always"). Throws
+// std::invalid_argument saying what is wrong.
+ScriptRule parse_script_rule(const std::vector<std::string>& words);
+
 // Well-known file ids by name, as a profile may write them.
 inline constexpr std::string_view kFileIccid = "12258";
 inline constexpr std::string_view kFilePl = "12037";
