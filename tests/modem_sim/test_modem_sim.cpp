@@ -266,6 +266,64 @@ TEST(ModemSimLine, PtyInAndOut) {
     ::close(fd);
 }
 
+// The program takes --link and --control only when nothing is in the way but its own stale
+// ones: a file, or the link and socket of a running virtual modem, are refused and named.
+TEST(ModemSimProgram, LinkAndControlPathsAreNeverTakenFromSomethingElse) {
+    const Folder folder;
+    const std::string sim = ORV_MODEM_SIM, link = folder / "run/modem", ctl = folder / "run/ctl";
+    const auto run = [&](const std::string& args) {
+        const int st =
+            std::system((sim + " --pty " + args + " >" + folder / "out" + " 2>&1").c_str());
+        return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    };
+    std::ofstream(folder / "file") << "data";
+    EXPECT_EQ(run("--link " + folder / "file"), 2);
+    EXPECT_THAT(slurp(folder / "out"), testing::HasSubstr("file is there and is no link"));
+    EXPECT_EQ(slurp(folder / "file"), "data");
+    // A running modem, in folders it makes.
+    const pid_t first = fork();
+    if (first == 0) {
+        execl(ORV_MODEM_SIM, ORV_MODEM_SIM, "--pty", "--link", link.c_str(), "--control",
+              ctl.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 1000 && !std::filesystem::exists(ctl); ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_TRUE(std::filesystem::exists(link)) << "the first modem made no " << link;
+    struct Ended {  // the modems are ended also when an assertion fails
+        pid_t pid;
+        ~Ended() {
+            if (pid > 0 && ::kill(pid, SIGKILL) == 0) {
+                ::waitpid(pid, nullptr, 0);
+            }
+        }
+    } ended{first};
+    EXPECT_EQ(run("--link " + link), 2);
+    EXPECT_THAT(slurp(folder / "out"), testing::HasSubstr("a pseudo-terminal still open"));
+    EXPECT_EQ(run("--link " + folder / "other" + " --control " + ctl), 2);
+    EXPECT_THAT(slurp(folder / "out"), testing::HasSubstr("control socket of a running"));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(folder / "other")));
+    // Killed, it leaves its link and socket behind: the next modem takes them.
+    ::kill(first, SIGKILL);
+    ::waitpid(first, nullptr, 0);
+    const pid_t second = ended.pid = fork();
+    if (second == 0) {
+        execl(ORV_MODEM_SIM, ORV_MODEM_SIM, "--pty", "--link", link.c_str(), "--control",
+              ctl.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    bool answers = false;
+    for (int i = 0; i < 1000 && !answers; ++i) {
+        answers = std::system((sim + " ctl " + ctl + " state >/dev/null 2>&1").c_str()) == 0;
+        std::this_thread::sleep_for(answers ? 0ms : 10ms);
+    }
+    EXPECT_TRUE(answers) << "the second modem did not take the stale control socket";
+    ::kill(second, SIGTERM);
+    ::waitpid(second, nullptr, 0);
+    ended.pid = -1;
+}
+
 // The program replaying a trace on a pty: a report before the first command; an answer in two
 // pieces 100 ms apart with a report inside; a command recorded without raw bytes (cmd and ans),
 // answered 0.8 s late; a timeout. A wrong command gets nothing and a line on standard error, and

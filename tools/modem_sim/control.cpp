@@ -148,7 +148,7 @@ ControlResult run_control(ModemSim& sim, WireFormat& wire, std::string_view line
 }
 
 ControlServer::ControlServer(std::string path) : path_(std::move(path)) {
-    ::unlink(path_.c_str());
+    claim_path(path_, true);
     fd_ = unix_socket(path_, true);
     if (fd_ < 0) {
         throw std::runtime_error("cannot listen on " + path_ + ": " + std::strerror(errno));

@@ -4,14 +4,19 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
+
+#include "platform/orv_paths.h"
 
 namespace orv::modem_sim {
 
@@ -50,12 +55,57 @@ Line::~Line() {
     if (listen_fd_ >= 0) {
         ::close(listen_fd_);
     }
-    if (!opts_.link.empty()) {
-        ::unlink(opts_.link.c_str());
+    if (linked_) {
+        ::unlink(opts_.link.c_str());  // ours: never the link of another modem that was refused
     }
 }
 
+void claim_path(const std::string& path, bool socket) {
+    if (!paths::make_parent_dirs(path.c_str())) {
+        throw system_error("cannot make the folder of " + path);
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) {
+            return;  // nothing in the way
+        }
+        throw system_error("cannot look at " + path);
+    }
+    const auto refuse = [&](const std::string& what) {
+        throw std::runtime_error(path + " " + what + "; remove it, or give another path");
+    };
+    if (socket) {
+        if (!S_ISSOCK(st.st_mode)) {
+            refuse("is there and is no socket");
+        }
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{.sun_family = AF_UNIX, .sun_path = {}};
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        const bool live = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        ::close(fd);
+        if (live) {
+            refuse("is the control socket of a running virtual modem");
+        }
+    } else {
+        char target[PATH_MAX] = {};
+        const ssize_t n =
+            S_ISLNK(st.st_mode) ? ::readlink(path.c_str(), target, sizeof target - 1) : -1;
+        if (n <= 0 || std::string_view(target).rfind("/dev/pts/", 0) != 0) {
+            refuse("is there and is no link to a pseudo-terminal");
+        }
+        struct stat pty {};
+        if (::stat(target, &pty) == 0) {
+            refuse(std::string("leads to ") + target +
+                   ", a pseudo-terminal still open (a running virtual modem?)");
+        }
+    }
+    ::unlink(path.c_str());  // a stale link or socket of a virtual modem that has gone
+}
+
 void Line::start() {
+    if (opts_.pty && !opts_.link.empty()) {
+        claim_path(opts_.link, false);
+    }
     opts_.pty ? open_pty() : open_listener();
     next_report_ = Clock::now() + std::chrono::milliseconds(opts_.report_every_ms);
 }
@@ -103,6 +153,7 @@ void Line::open_pty() {
             ::rename(tmp.c_str(), opts_.link.c_str()) != 0) {
             throw system_error("cannot link " + opts_.link);
         }
+        linked_ = true;
     }
     std::printf("pty: %s\n", slave.c_str());
     std::fflush(stdout);

@@ -40,6 +40,13 @@ struct LineOptions {
     bool verbose = false;
 };
 
+// Makes the folder of `path` and takes the path for a --link (a pseudo-terminal link) or a
+// --control socket: nothing there, or a stale one of a virtual modem that has gone (a link to a
+// pseudo-terminal that no longer exists, a socket nobody listens on), which is removed. Anything
+// else, a running virtual modem's included, is refused (std::runtime_error naming what is in the
+// way).
+void claim_path(const std::string& path, bool socket);
+
 class Line {
   public:
     Line(LineOptions options, WireFormat format) : wire(format), opts_(std::move(options)) {}
@@ -91,6 +98,7 @@ class Line {
     void log(const char* what, std::string_view bytes = {}) const;
 
     LineOptions opts_;
+    bool linked_ = false;  // the --link path is ours to remove at exit
     int master_fd_ = -1;
     int slave_fd_ = -1;
     int listen_fd_ = -1;
