@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -21,7 +24,7 @@ std::string zeros(int n) {
 }
 
 // A start-up, an ICCID request with an unsolicited line, a PIN entry that times out and is
-// answered late, and an IMSI and own number request.
+// answered late, an IMSI and own number request, and an IMEI read from a modem that prefixes it.
 const std::string kTrace =
     R"({"k":"trace","t":0,"v":1,"wall":"2026-12-06T10:00:00Z","pid":1234}
 {"k":"preset","t":0.0001,"n":"iccid","v":"8944123456789012345F"}
@@ -48,6 +51,10 @@ const std::string kTrace =
 {"k":"cmd","t":10.04,"c":"AT+CNUM","w":3000}
 {"k":"ans","t":10.05,"o":0,"a":"+CNUM: \"Own\",\"+491701234567\",145\r\nOK"}
 {"k":"write","t":10.06,"n":"msisdn","v":"+491701234567"}
+{"k":"req","t":11,"id":7,"m":"\u0007\u0000\u0000\u0000"}
+{"k":"cmd","t":11.001,"c":"AT+CGSN","w":3000}
+{"k":"ans","t":11.01,"o":0,"a":"+CGSN: \"356938035643809\"\r\nOK"}
+{"k":"write","t":11.02,"n":"imei","v":"+CGSN: \"356938035643809\""}
 )";
 
 TEST(TraceReader, RefusesBadLinesNamingTheLine) {
@@ -112,13 +119,28 @@ TEST(TraceReader, RecordedTracesRewriteToThemselves) {
     }
 }
 
+// FILE is the trace above, CUT the same cut inside its 14th line, EMPTY an empty file, DIR a
+// folder, OUT where a command may write: all in a folder of the test's own.
 class TraceTool : public ::testing::Test {
   protected:
-    void SetUp() override { std::ofstream(path_, std::ios::binary) << kTrace; }
-    void TearDown() override { unlink(path_.c_str()); }
+    void SetUp() override {
+        char tmpl[] = "/tmp/orv_trace_test_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        std::ofstream(at("FILE"), std::ios::binary) << kTrace;
+        std::size_t cut = 0;
+        for (int i = 0; i < 13; ++i) {
+            cut = kTrace.find('\n', cut) + 1;
+        }
+        std::ofstream(at("CUT"), std::ios::binary) << kTrace.substr(0, cut + 20);
+        std::ofstream(at("EMPTY"), std::ios::binary);
+        std::filesystem::create_directory(at("DIR"));
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    std::string at(const std::string& name) const { return dir_ + "/" + name; }
     int run_tool(std::vector<std::string> args, std::string& out, std::string& err) {
         for (std::string& a : args) {
-            a = a == "FILE" ? path_ : a;
+            a = a == "FILE" || a == "CUT" || a == "EMPTY" || a == "DIR" || a == "OUT" ? at(a) : a;
         }
         std::ostringstream o, e;
         const int status = run(args, o, e);
@@ -126,7 +148,7 @@ class TraceTool : public ::testing::Test {
         err = e.str();
         return status;
     }
-    const std::string path_ = "/tmp/orv_trace_test_" + std::to_string(getpid()) + ".jsonl";
+    std::string dir_;
 };
 
 TEST_F(TraceTool, ShowsTheSessionAndFiltersIt) {
@@ -154,7 +176,12 @@ TEST_F(TraceTool, ShowsTheSessionAndFiltersIt) {
          {"VERIFY_PIN"},
          {"GET_ICCID", "GET_IMSI"}},
         {{"show", "FILE", "--id", "nope"}, 2, {"--id nope is not a request"}, {}},
-        {{"show", "/nonexistent.jsonl"}, 2, {"/nonexistent.jsonl: cannot be opened"}, {}},
+        {{"show", "/nonexistent.jsonl"}, 2, {"/nonexistent.jsonl: cannot be opened: No such"}, {}},
+        {{"show", "EMPTY"}, 2, {"EMPTY: empty, no record"}, {}},
+        {{"show", "DIR"}, 2, {"DIR: is no regular file"}, {}},
+        {{"replay", "EMPTY"}, 2, {"EMPTY: empty, no record"}, {}},
+        // A cut trace: its whole records, then where it was cut (on standard error).
+        {{"show", "CUT"}, 2, {"CUT:14: the record ends before its closing brace"}, {}},
         {{"redact", "--help"}, 0, {"Usage: orv_trace redact FILE"}, {}},
     };
     for (const Case& c : cases) {
@@ -168,14 +195,25 @@ TEST_F(TraceTool, ShowsTheSessionAndFiltersIt) {
             EXPECT_EQ(text.find(a), std::string::npos) << a << " in\n" << text;
         }
     }
+    std::string out, err;
+    run_tool({"show", "CUT"}, out, err);
+    EXPECT_NE(out.find("request 3 ORV_MDM_VERIFY_PIN"), std::string::npos)
+        << "a cut trace shows its whole records:\n"
+        << out;
 }
 
 TEST_F(TraceTool, RedactsConsistentlyKeepingLengthsAndPrefixes) {
     std::string out, err;
-    ASSERT_EQ(run_tool({"redact", "FILE"}, out, err), 0);
-    EXPECT_EQ(err, "redacted: 1 code, 1 ICCID, 1 IMSI, 1 number\n");
+    umask(022);
+    ASSERT_EQ(run_tool({"redact", "FILE", "-o", "OUT"}, out, err), 0);
+    struct stat st {};
+    ASSERT_EQ(stat(at("OUT").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a redacted trace is private like the recording";
+    std::ifstream written(at("OUT"));
+    out.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
+    EXPECT_EQ(err, "redacted: 1 code, 1 ICCID, 1 IMSI, 1 number, 1 IMEI\n");
     for (const char* secret : {"1234\\u0000", "\\\"1234\\\"", "89441234567890", "436587092143",
-                               "262011234567890", "491701234567"}) {
+                               "262011234567890", "491701234567", "5643809"}) {
         EXPECT_EQ(out.find(secret), std::string::npos) << secret;
     }
     std::vector<Record> before, r;
@@ -202,6 +240,9 @@ TEST_F(TraceTool, RedactsConsistentlyKeepingLengthsAndPrefixes) {
     const std::string number = r[22].str("v");
     EXPECT_EQ(r[21].str("a"), "+CNUM: \"Own\",\"" + number + "\",145\r\nOK");
     EXPECT_EQ(number[0], '+');
+    const std::string imei = r[26].str("v");  // write imei, its type allocation code kept
+    EXPECT_EQ(imei.substr(0, 16), "+CGSN: \"35693803");
+    EXPECT_EQ(r[25].str("a"), imei + "\r\nOK");
 }
 
 }  // namespace

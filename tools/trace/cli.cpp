@@ -1,5 +1,11 @@
 // The command line of orv_trace: one command word, then its file and options.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <ostream>
 
@@ -133,6 +139,11 @@ int cmd_show(const Args& args, std::ostream& out, std::ostream& err) {
     }
     std::vector<Record> records;
     if (!read_trace(p.file, records, error)) {
+        // A trace cut in the middle (a device that lost power, a copy stopped): its whole
+        // records are shown, then where it was cut; the status still says it was not whole.
+        if (!records.empty()) {
+            out << show(records, options);
+        }
         err << "orv_trace: " << error << "\n";
         return client::kExitUsage;
     }
@@ -163,10 +174,22 @@ int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
     if (p.options.empty()) {
         out << text;
     } else {
+        // Mode 0600 like the recording, whatever the umask: a redacted trace still holds what
+        // a person may want kept to themselves (times, the kinds of failure).
         const std::string& path = p.options.back().second;
-        std::ofstream file(path, std::ios::binary | std::ios::trunc);
-        if (!(file << text) || !file.flush()) {
-            err << "orv_trace: " << path << " not written\n";
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        bool written = fd >= 0 && ::fchmod(fd, 0600) == 0;
+        for (std::string_view rest = text; written && !rest.empty();) {
+            const ssize_t n = ::write(fd, rest.data(), rest.size());
+            written = n > 0;
+            rest.remove_prefix(n > 0 ? static_cast<std::size_t>(n) : 0);
+        }
+        const int why = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        if (!written) {
+            err << "orv_trace: " << path << " not written: " << std::strerror(why) << "\n";
             return client::kExitFailed;
         }
     }

@@ -30,10 +30,12 @@ struct RedactCounts {
     std::size_t iccids = 0;
     std::size_t imsis = 0;
     std::size_t numbers = 0;
+    std::size_t imeis = 0;
 };
 std::string describe(const RedactCounts& counts);
 
-// Replaces the PIN, PUK and unlock codes, ICCID, IMSI and own number everywhere in `records`.
+// Replaces the PIN, PUK and unlock codes, ICCID, IMSI, own number and IMEI (its type allocation
+// code kept) everywhere in `records`.
 RedactCounts redact(std::vector<Record>& records);
 
 // orv_trace replay with its arguments (after the command word); the exit status.

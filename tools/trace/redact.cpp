@@ -1,6 +1,6 @@
-// orv_trace redact: the private values of a trace (codes, ICCID, IMSI, own number) found where
-// the daemon receives or publishes them, then replaced in every byte string of every record, so
-// that the same value reads the same everywhere and the trace still replays.
+// orv_trace redact: the private values of a trace (codes, ICCID, IMSI, own number, IMEI) found
+// where the daemon receives or publishes them, then replaced in every byte string of every record,
+// so that the same value reads the same everywhere and the trace still replays.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -13,12 +13,13 @@ namespace orv::trace {
 
 namespace {
 
-enum class Sort { kCode, kIccid, kImsi, kNumber };
+enum class Sort { kCode, kIccid, kImsi, kNumber, kImei };
 
 // Characters kept at the start: the ICCID's industry and country digits choose the language,
-// the IMSI's MCC and MNC the home network.
+// the IMSI's MCC and MNC the home network, the IMEI's type allocation code the modem's model.
 constexpr std::size_t kIccidKept = 6;
 constexpr std::size_t kImsiKept = 6;
+constexpr std::size_t kImeiKept = 8;
 
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
@@ -26,6 +27,22 @@ bool is_digit(char c) {
 
 bool starts_with(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
+}
+
+// The first run of 14 to 17 digits in `text` (an IMEI, with or without its check digit or
+// software version, whatever prefix or quotes a modem puts around it); empty when none.
+std::string_view imei_in(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t end = i;
+        while (end < text.size() && is_digit(text[end])) {
+            ++end;
+        }
+        if (end - i >= 14 && end - i <= 17) {
+            return text.substr(i, end - i);
+        }
+        i = end == i ? i + 1 : end;
+    }
+    return {};
 }
 
 // The SIM keeps each ICCID byte low digit first: the characters of each pair exchanged.
@@ -132,6 +149,10 @@ class Finder {
                     add(l, Sort::kImsi);
                 }
             }
+        } else if (command_ == "AT+CGSN") {
+            for (const std::string& l : client::split_lines(answer_)) {
+                add(imei_in(l), Sort::kImei);
+            }
         } else if (starts_with(command_, "AT+CNUM")) {
             for (const std::string& l : client::split_lines(answer_)) {
                 const std::vector<std::string> args = arguments(l);
@@ -207,6 +228,8 @@ class Finder {
             add(value, Sort::kImsi);
         } else if (name == "msisdn") {
             add(value, Sort::kNumber);
+        } else if (name == "imei") {
+            add(imei_in(value), Sort::kImei);
         }
     }
 
@@ -289,7 +312,8 @@ std::string describe(const RedactCounts& counts) {
     };
     return "redacted: " + part(counts.codes, "code", "codes") + ", " +
            part(counts.iccids, "ICCID", "ICCIDs") + ", " + part(counts.imsis, "IMSI", "IMSIs") +
-           ", " + part(counts.numbers, "number", "numbers");
+           ", " + part(counts.numbers, "number", "numbers") + ", " +
+           part(counts.imeis, "IMEI", "IMEIs");
 }
 
 RedactCounts redact(std::vector<Record>& records) {
@@ -309,8 +333,10 @@ RedactCounts redact(std::vector<Record>& records) {
     RedactCounts counts;
     std::map<std::string, std::string> plan;
     for (const auto& [value, sort] : finder.found()) {
-        const std::size_t kept =
-            sort == Sort::kIccid ? kIccidKept : (sort == Sort::kImsi ? kImsiKept : 0);
+        const std::size_t kept = sort == Sort::kIccid  ? kIccidKept
+                                 : sort == Sort::kImsi ? kImsiKept
+                                 : sort == Sort::kImei ? kImeiKept
+                                                       : 0;
         if (value.size() <= kept || std::none_of(value.begin() + static_cast<std::ptrdiff_t>(kept),
                                                  value.end(), is_digit)) {
             continue;  // nothing private past the kept prefix
@@ -329,6 +355,7 @@ RedactCounts redact(std::vector<Record>& records) {
         ++(sort == Sort::kCode    ? counts.codes
            : sort == Sort::kIccid ? counts.iccids
            : sort == Sort::kImsi  ? counts.imsis
+           : sort == Sort::kImei  ? counts.imeis
                                   : counts.numbers);
     }
 

@@ -4,10 +4,13 @@
 // each error has to name its line and say what is wrong in the trace's own terms.
 #include "tools/trace/trace.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -511,9 +514,19 @@ bool parse_trace(std::string_view text, std::string_view name, std::vector<Recor
 }
 
 bool read_trace(const std::string& path, std::vector<Record>& out, std::string& error) {
+    out.clear();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        error = path + ": cannot be opened: " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = path + ": is no regular file (a folder?), so no trace";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": cannot be opened";
+        error = path + ": cannot be opened: " + std::strerror(errno);
         return false;
     }
     std::ostringstream all;
@@ -522,7 +535,14 @@ bool read_trace(const std::string& path, std::vector<Record>& out, std::string& 
         error = path + ": cannot be read";
         return false;
     }
-    return parse_trace(all.str(), path, out, error);
+    if (!parse_trace(all.str(), path, out, error)) {
+        return false;
+    }
+    if (out.empty()) {
+        error = path + ": empty, no record (a copy that failed?)";
+        return false;
+    }
+    return true;
 }
 
 std::string escape(std::string_view bytes) {

@@ -57,6 +57,8 @@ bool parse_record(std::string_view line, Record& out, std::string& error);
 // Parses a whole trace; `name` starts each error message ("trace.jsonl:17: ...").
 bool parse_trace(std::string_view text, std::string_view name, std::vector<Record>& out,
                  std::string& error);
+// A file that is missing, unreadable, no regular file, or holds no record fails too, naming the
+// path and why. When a line fails, `out` keeps the whole records before it.
 bool read_trace(const std::string& path, std::vector<Record>& out, std::string& error);
 
 // A byte string as the format writes it, without the quotes.
