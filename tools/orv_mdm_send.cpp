@@ -1,9 +1,19 @@
-// orv_mdm_send: sends one request datagram to the daemon's socket, optionally waiting for a
-// parameter-store value to change afterwards.
+// orv_mdm_send: sends one request datagram to the daemon's socket, optionally waiting until the
+// daemon has served it and printing a parameter-store value then.
+//
+// "Served" is seen in the daemon's log: after the request, a second datagram with an identifier
+// no request has (0x4F520000 plus this process's number, as a marker) is sent; the daemon serves
+// requests one at a time in their order, and logs "msg_id = N, ORV_MDM_UNKNOWN_MSG" when it takes
+// the marker up, so the line tells that the request before it is done, whatever it wrote.
 #include <getopt.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/orv_paths.h"
@@ -35,14 +45,18 @@ constexpr const char* kUsage =
     "\n"
     "Options:\n"
     "  --run-dir DIR       folder of the socket (default $ORV_RUN_DIR or /var/run/orv)\n"
-    "  --wait-store NAME   after sending, wait until store value NAME changes; print it\n"
-    "  --timeout S         how long --wait-store waits, in seconds (default 15)\n"
+    "  --wait-store NAME   after sending, wait until the daemon has served the request\n"
+    "                      (seen in its log, $ORV_LOG_DIR/orv_mdm.log); print store value NAME\n"
+    "  --timeout S         how long a send to a full queue and --wait-store wait, in seconds\n"
+    "                      (default 15)\n"
     "  --db PATH           parameter store for --wait-store (default $ORV_NVRAM)\n"
+    "  --log-dir DIR       the daemon's log folder for --wait-store (default $ORV_LOG_DIR)\n"
     "  --list              print the identifiers, names and payload options\n"
     "  --help              print this help\n"
     "\n"
-    "Exit status: 0 sent (and the value changed), 1 no daemon listens, the send failed or\n"
-    "--wait-store timed out, 2 usage error.\n";
+    "Exit status: 0 sent (with --wait-store: served, the value printed), 1 no daemon listens,\n"
+    "its queue stayed full (busy or hung), the send failed, the store or the log cannot be\n"
+    "read, the request was not served in time or published no NAME, 2 usage error.\n";
 
 enum LongOnly : int {
     kOptPin = 256,
@@ -58,6 +72,7 @@ enum LongOnly : int {
     kOptWaitStore,
     kOptTimeout,
     kOptDb,
+    kOptLogDir,
     kOptList,
     kOptHelp,
 };
@@ -76,6 +91,7 @@ const option kOptions[] = {
     {"wait-store", required_argument, nullptr, kOptWaitStore},
     {"timeout", required_argument, nullptr, kOptTimeout},
     {"db", required_argument, nullptr, kOptDb},
+    {"log-dir", required_argument, nullptr, kOptLogDir},
     {"list", no_argument, nullptr, kOptList},
     {"help", no_argument, nullptr, kOptHelp},
     {nullptr, 0, nullptr, 0},
@@ -108,18 +124,58 @@ void sleep_ms(long ms) {
 }
 
 // The value of `name` now: found (with its bytes) or not; false when the store cannot be read.
-// A store that does not exist yet reads as "not found".
 bool read_value(const std::string& db, const std::string& name, bool& found, std::string& value,
                 std::string& error) {
     Store store;
-    std::string open_error;
-    if (!store.open(db, false, open_error)) {
-        found = false;
-        return true;
+    if (!store.open(db, false, error)) {
+        return false;
     }
     const Store::Found f = store.get(name, value, error);
     found = f == Store::Found::kYes;
     return f != Store::Found::kError;
+}
+
+// Whether `line` of the daemon's log says that it took up the datagram with identifier `id`.
+bool marks(const std::string& line, std::uint32_t id) {
+    const std::string text = "msg_id = " + std::to_string(static_cast<int>(id)) + ", " +
+                             std::string(orv::msg::kUnknownMsgName);
+    return line.size() >= text.size() &&
+           line.compare(line.size() - text.size(), text.size(), text) == 0;
+}
+
+// Waits until the daemon's log at `log`, read from `offset` on, holds the marker `id`'s line.
+bool served(const std::string& log, std::size_t offset, std::uint32_t id, double deadline) {
+    std::string pending;
+    for (;;) {
+        std::FILE* f = std::fopen(log.c_str(), "rb");
+        if (f != nullptr && std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0) {
+            char buf[4096];
+            for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) {
+                offset += n;
+                pending.append(buf, n);
+                for (std::size_t nl; (nl = pending.find('\n')) != std::string::npos;) {
+                    if (marks(pending.substr(0, nl), id)) {
+                        std::fclose(f);
+                        return true;
+                    }
+                    pending.erase(0, nl + 1);
+                }
+            }
+        }
+        if (f != nullptr) {
+            std::fclose(f);
+        }
+        if (monotonic_seconds() >= deadline) {
+            return false;
+        }
+        sleep_ms(20);
+    }
+}
+
+// The size of a file; 0 when it is not there (the daemon makes its log at its first line).
+std::size_t size_of(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
 }
 
 }  // namespace
@@ -129,9 +185,10 @@ int main(int argc, char** argv) {
     std::optional<std::string> raw_id_text;
     std::string run_dir = orv::paths::get(orv::paths::kRunDir);
     std::string db = orv::paths::get(orv::paths::kNvram);
+    std::string log_dir = orv::paths::get(orv::paths::kLogDir);
     std::optional<std::string> wait_name;
     double timeout = 15;
-    bool timeout_given = false;
+
     bool list = false;
 
     int c = 0;
@@ -175,10 +232,13 @@ int main(int argc, char** argv) {
                 if (!parse_timeout_option(optarg, timeout, error)) {
                     return usage_error(error);
                 }
-                timeout_given = true;
+
                 break;
             case kOptDb:
                 db = optarg;
+                break;
+            case kOptLogDir:
+                log_dir = optarg;
                 break;
             case kOptList:
                 list = true;
@@ -204,9 +264,6 @@ int main(int argc, char** argv) {
     }
     if (positional == 0 && !raw_id_text) {
         return usage_error("missing REQUEST");
-    }
-    if (timeout_given && !wait_name) {
-        return usage_error("--timeout goes with --wait-store");
     }
     if (wait_name && wait_name->empty()) {
         return usage_error("--wait-store needs a value name");
@@ -238,49 +295,72 @@ int main(int argc, char** argv) {
     }
     const std::string datagram = make_datagram(wire_id, payload);
 
-    bool before_found = false;
-    std::string before;
-    if (wait_name && !read_value(db, *wait_name, before_found, before, error)) {
+    // What --wait-store needs, checked before anything is sent: the store and the log folder.
+    const std::string log = join_path(log_dir, "orv_mdm.log");
+    if (wait_name) {
+        // A store not made yet is made by the daemon's first write; one whose folder is not
+        // there is nobody's (a shell without the daemon's ORV_NVRAM).
+        struct stat st {};
+        const std::string folder = db.substr(0, db.find_last_of('/') + (db.rfind('/') == 0));
+        if (::stat(db.c_str(), &st) != 0 &&
+            (errno != ENOENT || ::stat(folder.empty() ? "." : folder.c_str(), &st) != 0)) {
+            std::fprintf(stderr,
+                         "orv_mdm_send: the store %s cannot be read: %s (is it the daemon's? "
+                         "set ORV_NVRAM or --db)\n",
+                         db.c_str(), std::strerror(errno));
+            return kExitFailed;
+        }
+        if (::access(log_dir.c_str(), R_OK | X_OK) != 0) {
+            std::fprintf(stderr,
+                         "orv_mdm_send: the daemon's log folder %s cannot be read: %s (set "
+                         "ORV_LOG_DIR or --log-dir)\n",
+                         log_dir.c_str(), std::strerror(errno));
+            return kExitFailed;
+        }
+    }
+    const std::size_t log_offset = wait_name ? size_of(log) : 0;
+    const double deadline = monotonic_seconds() + timeout;
+
+    const std::string path = join_path(run_dir, orv::msg::kRequestSocketName);
+    const std::uint32_t marker = 0x4F520000u | (static_cast<std::uint32_t>(getpid()) & 0xFFFFu);
+    for (const std::string& d : {datagram, make_datagram(marker, "")}) {
+        switch (send_datagram(path, d, error, std::max(0.0, deadline - monotonic_seconds()))) {
+            case SendResult::kSent:
+                break;
+            case SendResult::kNoListener:
+                std::fprintf(stderr, "orv_mdm_send: the daemon is not running: %s\n",
+                             error.c_str());
+                return kExitFailed;
+            case SendResult::kBusy:
+            case SendResult::kFailed:
+                std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
+                return kExitFailed;
+        }
+        if (!wait_name) {
+            return kExitOk;  // the marker goes only with --wait-store
+        }
+    }
+
+    if (!served(log, log_offset, marker, deadline)) {
+        std::fprintf(stderr,
+                     "orv_mdm_send: the daemon did not serve the request within %g s (busy with "
+                     "a slow modem, or hung; see %s)\n",
+                     timeout, log.c_str());
+        return kExitFailed;
+    }
+    bool found = false;
+    std::string value;
+    if (!read_value(db, *wait_name, found, value, error)) {
         std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
         return kExitFailed;
     }
-
-    const std::string path = join_path(run_dir, orv::msg::kRequestSocketName);
-    switch (send_datagram(path, datagram, error)) {
-        case SendResult::kSent:
-            break;
-        case SendResult::kNoListener:
-            std::fprintf(stderr, "orv_mdm_send: the daemon is not running: %s\n", error.c_str());
-            return kExitFailed;
-        case SendResult::kFailed:
-            std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
-            return kExitFailed;
+    if (!found) {
+        std::fprintf(stderr,
+                     "orv_mdm_send: served, but the store holds no %s (the request did not "
+                     "publish it: see %s)\n",
+                     wait_name->c_str(), log.c_str());
+        return kExitFailed;
     }
-    if (!wait_name) {
-        return kExitOk;
-    }
-
-    const double deadline = monotonic_seconds() + timeout;
-    for (;;) {
-        bool found = false;
-        std::string value;
-        if (!read_value(db, *wait_name, found, value, error)) {
-            std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
-            return kExitFailed;
-        }
-        if (found && (!before_found || value != before)) {
-            std::printf("%s\n", escape_bytes(value).c_str());
-            return kExitOk;
-        }
-        if (!found && before_found) {
-            std::fprintf(stderr, "orv_mdm_send: %s was removed\n", wait_name->c_str());
-            return kExitFailed;
-        }
-        if (monotonic_seconds() >= deadline) {
-            std::fprintf(stderr, "orv_mdm_send: %s did not change within %g s\n",
-                         wait_name->c_str(), timeout);
-            return kExitFailed;
-        }
-        sleep_ms(100);
-    }
+    std::printf("%s\n", escape_bytes(value).c_str());
+    return kExitOk;
 }

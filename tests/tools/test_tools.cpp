@@ -69,6 +69,8 @@ class ToolBinaries : public ::testing::Test {
         setenv("ORV_RUN_DIR", (dir_ + "/run").c_str(), 1);
         setenv("ORV_NVRAM", (dir_ + "/store/nvram.db").c_str(), 1);
         setenv("ORV_FACTORY_DIR", factory_.c_str(), 1);
+        setenv("ORV_LOG_DIR", (dir_ + "/log").c_str(), 1);
+        ASSERT_TRUE(std::filesystem::create_directory(dir_ + "/log"));
     }
     void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -149,19 +151,32 @@ TEST_F(ToolBinaries, SendWritesTheRequestAtItsOffsetsOrRefusesWithAReason) {
             {send + "4294967296", 2, "unknown request"},
             {send, 2, "missing REQUEST"},
             {send + "get_imei extra", 2, "unexpected argument"},
-            {send + "get_imei --timeout 3", 2, "--timeout goes with --wait-store"},
             {send + "get_imei --wait-store imei --timeout 1s", 2, "not a number of seconds"}});
     EXPECT_EQ(receive(fd, 0), "(none)");  // no refused request was sent
 
-    put("imei", "old");
-    auto waiting = start(send + "get_imei --wait-store imei --timeout 10");
-    // The daemon's part: the request arrives, then the value is written.
-    ASSERT_EQ(receive(fd, 5000), le32(7));
+    // --wait-store: the test plays the daemon, which serves the request (the value it writes
+    // the same as before) and then logs the marker datagram that follows it.
     put("imei", std::string("35\x01", 3));
+    auto waiting = start(send + "get_imei --wait-store imei --timeout 10");
+    ASSERT_EQ(receive(fd, 5000), le32(7));
+    const std::string marker = receive(fd, 5000);
+    ASSERT_EQ(marker.size(), 4u);
+    std::ofstream(dir_ + "/log/orv_mdm.log", std::ios::app)
+        << "2026-12-08 01:00:00.000 ERR orv_quorl_mdm:1039 msg_id = "
+        << static_cast<std::int32_t>(
+               orv::msg::load_u32(reinterpret_cast<const unsigned char*>(marker.data())))
+        << ", ORV_MDM_UNKNOWN_MSG\n";
     const Result r = waiting.get();
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "35\\x01\n");
-    expect({{"orv_mdm_send get_imei --wait-store imei --timeout 0.3", 1, "did not change"}});
+    expect({{send + "get_imei --wait-store imei --timeout 0.3", 1, "did not serve the request"},
+            {send + "get_imei --wait-store imei --db " + dir_ + "/no/such.db", 1,
+             "/no/such.db cannot be read: No such file"}});
+    // A daemon that reads nothing: its queue fills up, and a send waits its timeout, no more.
+    std::string error;
+    while (send_datagram(dir_ + "/run/orv_mdm_path", le32(7), error, 0) == SendResult::kSent) {
+    }
+    expect({{send + "get_imei --timeout 0.2", 1, "busy or hung"}});
     close(fd);
     // The socket file of a dead daemon, then no socket file: nobody listens.
     expect({{"orv_mdm_send get_imei", 1, "not running"}});

@@ -121,9 +121,11 @@ std::string describe_notification(std::string_view datagram, std::size_t real_si
 
 // ---- Message sockets.
 
-enum class SendResult { kSent, kNoListener, kFailed };
-// Sends one datagram to the Unix datagram socket at `path`.
-SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error);
+enum class SendResult { kSent, kNoListener, kBusy, kFailed };
+// Sends one datagram to the Unix datagram socket at `path`, waiting at most `timeout_s` for room
+// when the receiver's queue is full (kBusy then: a daemon busy with a long request, or hung).
+SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error,
+                         double timeout_s = 15);
 
 // Binds a Unix datagram socket at `path` with mode 0660. A stale socket file nobody listens on is
 // replaced; a live one, or a file that is not a socket, is refused. Returns the descriptor or -1

@@ -1,11 +1,14 @@
 // Unix datagram sockets of the daemon (requests) and of the controller (notifications).
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include "tools/client/orv_client.h"
 
@@ -40,7 +43,8 @@ std::string join_path(std::string_view dir, std::string_view name) {
     return path;
 }
 
-SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error) {
+SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error,
+                         double timeout_s) {
     sockaddr_un addr{};
     if (!make_address(path, addr, error)) {
         return SendResult::kFailed;
@@ -50,9 +54,37 @@ SendResult send_datagram(const std::string& path, std::string_view datagram, std
         error = "cannot create a socket: " + errno_text();
         return SendResult::kFailed;
     }
-    const ssize_t n = sendto(fd, datagram.data(), datagram.size(), 0,
-                             reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-    const int saved = errno;
+    // Connected, so that poll() tells when the daemon's queue has room again; every send is
+    // non-blocking, so a full queue costs at most the timeout.
+    ssize_t n = -1;
+    int saved = 0;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
+        saved = errno;
+    } else {
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        for (;;) {
+            n = send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            saved = errno;
+            if (n >= 0 || (saved != EAGAIN && saved != EINTR)) {
+                break;
+            }
+            timespec now{};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            const double left = timeout_s - static_cast<double>(now.tv_sec - start.tv_sec) -
+                                static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+            if (left <= 0) {
+                close(fd);
+                char waited[32];
+                std::snprintf(waited, sizeof waited, "%g", timeout_s);
+                error = "the daemon is busy or hung: its request queue at " + path +
+                        " stayed full for " + waited + " s";
+                return SendResult::kBusy;
+            }
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, static_cast<int>(left * 1000) + 1);  // room, or the time is up
+        }
+    }
     close(fd);
     if (n == static_cast<ssize_t>(datagram.size())) {
         return SendResult::kSent;
