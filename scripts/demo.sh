@@ -84,7 +84,6 @@ ctl() {
     echo "\$ orv_modem_sim ctl modem.ctl $(printf '%q ' "$@")"
     "$build/orv_modem_sim" ctl "$demo/modem.ctl" "$@" >/dev/null
 }
-"$build/orv_nvram" unset imei >/dev/null
 ctl script AT+CGSN report before '+CREG: 1' report inside RING 1
 ctl lineend cr
 ctl noise 3
@@ -93,11 +92,13 @@ ctl lineend crlf
 ctl noise 0
 echo "(the IMSI's wait is 1 s: its answer comes 0.2 s after it ran out; the IMEI request waits for"
 echo " it and drops it, so the IMSI is never published as the IMEI)"
-"$build/orv_nvram" unset imei >/dev/null
 ctl script AT+CIMI delay 1200 1
 "$build/orv_mdm_send" GET_IMSI
 send GET_IMEI --wait-store imei
 grep -c 'aucDataBuf is TIMEOUT' "$ORV_LOG_DIR/orv_mdm.log" | sed 's/^/timeouts logged: /'
+
+step "The device at a glance (orv_mdm_send status: the read-only requests, served)"
+"$build/orv_mdm_send" status
 
 step "Parameter store, as another process sees it"
 "$build/orv_nvram" list

@@ -14,7 +14,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/orv_paths.h"
 #include "tools/client/orv_client.h"
@@ -26,6 +29,7 @@ using namespace orv::client;
 constexpr const char* kUsage =
     "Usage: orv_mdm_send REQUEST [payload options] [options]\n"
     "       orv_mdm_send --list\n"
+    "       orv_mdm_send status [--json] [--battery]   (see orv_mdm_send status --help)\n"
     "Sends one request to the modem manager's socket $ORV_RUN_DIR/orv_mdm_path.\n"
     "\n"
     "REQUEST is a number (0-32, or any 32-bit value for testing), a full name\n"
@@ -143,8 +147,10 @@ bool marks(const std::string& line, std::uint32_t id) {
            line.compare(line.size() - text.size(), text.size(), text) == 0;
 }
 
-// Waits until the daemon's log at `log`, read from `offset` on, holds the marker `id`'s line.
-bool served(const std::string& log, std::size_t offset, std::uint32_t id, double deadline) {
+// Waits until the daemon's log at `log`, read from `offset` on, holds the marker `id`'s line;
+// the lines before it go to `seen` when given.
+bool served(const std::string& log, std::size_t offset, std::uint32_t id, double deadline,
+            std::vector<std::string>* seen = nullptr) {
     std::string pending;
     for (;;) {
         std::FILE* f = std::fopen(log.c_str(), "rb");
@@ -157,6 +163,9 @@ bool served(const std::string& log, std::size_t offset, std::uint32_t id, double
                     if (marks(pending.substr(0, nl), id)) {
                         std::fclose(f);
                         return true;
+                    }
+                    if (seen != nullptr) {
+                        seen->push_back(pending.substr(0, nl));
                     }
                     pending.erase(0, nl + 1);
                 }
@@ -178,9 +187,207 @@ std::size_t size_of(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
 }
 
+constexpr const char* kStatusUsage =
+    "Usage: orv_mdm_send status [--json] [--battery] [--timeout S]\n"
+    "Shows the device's state the way the controller sees it. This talks to the modem: it\n"
+    "sends the daemon its read-only requests (SIM state and attempts left, ICCID, IMSI, own\n"
+    "number, service provider name, IMEI, version texts; with --battery also the battery,\n"
+    "whose first reading after start waits 7 s), waits until each is served (seen in the\n"
+    "daemon's log, as --wait-store does) and prints what they published: a short overview,\n"
+    "or with --json one JSON object. A value a request could not read (a SIM waiting for its\n"
+    "PIN keeps its IMSI to itself) is the one the store held before, or null.\n"
+    "\n"
+    "  --json        one JSON object on one line\n"
+    "  --battery     read the battery too\n"
+    "  --timeout S   how long to wait for all of it (default 30 s; 45 s with --battery)\n"
+    "  --run-dir, --db, --log-dir as for a request\n"
+    "\n"
+    "Exit status: 0 shown, 1 no daemon, the store or the log cannot be read, or not served in\n"
+    "time, 2 usage error.\n";
+
+// A JSON string of `bytes` (escaped as JSON needs), or null.
+std::string json_text(const std::optional<std::string>& bytes) {
+    if (!bytes) {
+        return "null";
+    }
+    std::string out = "\"";
+    for (const char ch : *bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (c < 0x20 || c >= 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+// The service provider name as text: the store keeps it as UCS-2 hex digits (four a character);
+// characters past ASCII as \uXXXX. Anything that is not such hex is shown as it is.
+std::optional<std::string> spn_text(const std::optional<std::string>& hex) {
+    if (!hex || hex->size() % 4 != 0) {
+        return hex;
+    }
+    std::string out;
+    for (std::size_t i = 0; i < hex->size(); i += 4) {
+        unsigned v = 0;
+        for (std::size_t k = 0; k < 4; ++k) {
+            const char c = (*hex)[i + k];
+            const int d = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+            if (d < 0) {
+                return hex;
+            }
+            v = v * 16 + static_cast<unsigned>(d);
+        }
+        if (v >= 0x20 && v < 0x7f) {
+            out += static_cast<char>(v);
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", v);
+            out += esc;
+        }
+    }
+    return out;
+}
+
+int run_status(int argc, char** argv, const std::string& default_run_dir,
+               const std::string& default_db, const std::string& default_log_dir) {
+    bool json = false, battery = false;
+    double timeout = 0;
+    std::string run_dir = default_run_dir, db = default_db, log_dir = default_log_dir;
+    std::string error;
+    for (int i = 2; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool value = i + 1 < argc;
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--battery") {
+            battery = true;
+        } else if (a == "--timeout" && value) {
+            if (!parse_timeout_option(argv[++i], timeout, error)) {
+                return usage_error(error);
+            }
+        } else if ((a == "--run-dir" || a == "--db" || a == "--log-dir") && value) {
+            (a == "--run-dir" ? run_dir : a == "--db" ? db : log_dir) = argv[++i];
+        } else if (a == "-h" || a == "--help") {
+            std::fputs(kStatusUsage, stdout);
+            return kExitOk;
+        } else {
+            return usage_error("status: unexpected argument \"" + a + "\"");
+        }
+    }
+    timeout = timeout > 0 ? timeout : battery ? 45 : 30;
+    const std::string log = join_path(log_dir, "orv_mdm.log");
+    if (::access(log_dir.c_str(), R_OK | X_OK) != 0) {
+        std::fprintf(stderr, "orv_mdm_send: the daemon's log folder %s cannot be read: %s\n",
+                     log_dir.c_str(), std::strerror(errno));
+        return kExitFailed;
+    }
+    std::vector<std::uint32_t> ids = {
+        orv::msg::ORV_MDM_GET_PIN_STATUS, orv::msg::ORV_MDM_GET_ICCID,   orv::msg::ORV_MDM_GET_IMSI,
+        orv::msg::ORV_MDM_GET_MSISDN,     orv::msg::ORV_MDM_GET_SIM_SPN, orv::msg::ORV_MDM_GET_IMEI,
+        orv::msg::ORV_MDM_GET_OVN,        orv::msg::ORV_MDM_GET_PCB};
+    if (battery) {
+        ids.push_back(orv::msg::ORV_MDM_GET_BATT_INFO);
+    }
+    const std::uint32_t marker = 0x4F520000u | (static_cast<std::uint32_t>(getpid()) & 0xFFFFu);
+    ids.push_back(marker);
+    const std::size_t offset = size_of(log);
+    const double deadline = monotonic_seconds() + timeout;
+    const std::string path = join_path(run_dir, orv::msg::kRequestSocketName);
+    for (const std::uint32_t id : ids) {
+        const SendResult r = send_datagram(path, make_datagram(id, ""), error,
+                                           std::max(0.0, deadline - monotonic_seconds()));
+        if (r != SendResult::kSent) {
+            std::fprintf(stderr, "orv_mdm_send: %s%s\n",
+                         r == SendResult::kNoListener ? "the daemon is not running: " : "",
+                         error.c_str());
+            return kExitFailed;
+        }
+    }
+    std::vector<std::string> lines;
+    if (!served(log, offset, marker, deadline, &lines)) {
+        std::fprintf(stderr, "orv_mdm_send: the daemon did not serve the requests within %g s\n",
+                     timeout);
+        return kExitFailed;
+    }
+    // The SIM state is the controller's notification; the daemon's log has the answer it came
+    // from: the first line of the PIN state query's answer.
+    std::optional<std::string> state;
+    for (const std::string& l : lines) {
+        for (const std::string_view cue :
+             {"mdm_at_result_process is +CPIN: ", "mdm_at_result_process is +CME ERROR: "}) {
+            const std::size_t at = l.find(cue);
+            if (!state && at != std::string::npos) {
+                std::string text = l.substr(at + cue.size());
+                text.erase(text.find_last_not_of(' ') + 1);
+                state = text;
+            }
+        }
+    }
+    Store store;
+    std::map<std::string, std::string> values;
+    std::vector<std::pair<std::string, std::string>> rows;
+    if (!store.open(db, false, error) || !store.list(rows, error)) {
+        std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
+        return kExitFailed;
+    }
+    values.insert(rows.begin(), rows.end());
+    const auto v = [&](const char* name) -> std::optional<std::string> {
+        const auto it = values.find(name);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+    const std::pair<const char*, std::optional<std::string>> fields[] = {
+        {"sim_state", state},
+        {"pin_attempts", v("pinnumber")},
+        {"puk_attempts", v("puknumber")},
+        {"iccid", v("sim_iccid")},
+        {"imsi", v("sim_imsi")},
+        {"own_number", v("msisdn")},
+        {"service_provider", spn_text(v("spn_name_data"))},
+        {"imei", v("imei")},
+        {"software", v("wa_inner_version")},
+        {"integrated_version", v("integrate_version")},
+        {"model", v("model_name")},
+        {"hardware", v("hardware_version")},
+        {"manufacturer", v("manufacturer")},
+        {"language", v("Language")},
+        {"battery_percent", battery ? v("battery_vol_percent") : std::nullopt},
+        {"battery_charging", battery ? v("battery_charging") : std::nullopt},
+    };
+    if (json) {
+        std::string out = "{";
+        for (const auto& [name, value] : fields) {
+            out +=
+                (out.size() > 1 ? "," : "") + std::string("\"") + name + "\":" + json_text(value);
+        }
+        std::printf("%s}\n", out.c_str());
+        return kExitOk;
+    }
+    for (const auto& [name, value] : fields) {
+        if (value || std::string_view(name).substr(0, 7) != "battery") {
+            std::printf("%-20s %s\n", name, value ? escape_bytes(*value).c_str() : "-");
+        }
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "status") {
+        return run_status(argc, argv, orv::paths::get(orv::paths::kRunDir),
+                          orv::paths::get(orv::paths::kNvram),
+                          orv::paths::get(orv::paths::kLogDir));
+    }
     PayloadOptions payload_opts;
     std::optional<std::string> raw_id_text;
     std::string run_dir = orv::paths::get(orv::paths::kRunDir);

@@ -156,6 +156,26 @@ TEST(Modems, ReportsOfEveryShapeLeaveEveryAnswerAsItWas) {
     }
 }
 
+// orv_mdm_send status: the read-only requests served, their values in one JSON object.
+TEST(Modems, StatusShowsWhatTheReadOnlyRequestsPublished) {
+    Rig rig;
+    rig.start({}, {kQuickWaits});
+    const std::string command =
+        "ORV_RUN_DIR=" + rig.path("run") + " ORV_NVRAM=" + rig.path("nvram.db") +
+        " ORV_LOG_DIR=" + rig.path("log") + " " + bin_path("orv_mdm_send") + " status --json";
+    std::FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string json;
+    for (char buf[512]; std::fgets(buf, sizeof buf, out) != nullptr;) {
+        json += buf;
+    }
+    EXPECT_EQ(pclose(out), 0) << json;
+    for (const char* part : {"\"sim_state\":\"READY\"", "\"imei\":\"356938035643809\"",
+                             "\"imsi\":\"234150123456789\"", "\"service_provider\":\"Orvio\""}) {
+        EXPECT_NE(json.find(part), std::string::npos) << part << " not in " << json;
+    }
+}
+
 // A port that is missing, or that the daemon's user may not open, ends each request with the
 // empty answer; the channel's log names the port and the system's reason once.
 TEST(Modems, APortThatCannotBeUsedSaysWhyOnce) {
