@@ -35,4 +35,10 @@ bool make_dirs(const char* dir);
 // Creates the folder that holds `file_path`.
 bool make_parent_dirs(const char* file_path);
 
+// Creates a missing parameter store file: its folder as make_dirs does, and the file itself empty
+// with mode 0640 whatever the umask (SQLite would create it 0644 under the usual umask; the WAL
+// and shared-memory files it adds take the database file's mode). A file that exists is left as
+// it is. True when the file exists afterwards. The daemon's store and the tools share it.
+bool make_store_file(const char* path);
+
 }  // namespace orv::paths

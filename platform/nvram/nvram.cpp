@@ -138,19 +138,14 @@ bool ensure_open() {
     }
     const char* path = paths::get(paths::kNvram);
     const std::size_t len = std::strlen(path);
-    if (len == 0 || len >= sizeof g_path || !paths::make_parent_dirs(path)) {
+    // A new store is created 0640 before SQLite sees it; the WAL and shared-memory files take
+    // the database file's mode when SQLite creates them.
+    if (len == 0 || len >= sizeof g_path || !paths::make_store_file(path)) {
         orv_syslog_append(ORV_LOG_LEVEL_ERR, kLogName, kLogModule, __LINE__,
                           "store path %.200s is not usable\n", path);
         return false;
     }
     std::memcpy(g_path, path, len + 1);
-    // A new store is created here with 0640 before SQLite sees it (SQLite would use 0644); the
-    // WAL and shared-memory files take the database file's mode when SQLite creates them.
-    const int created = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
-    if (created >= 0) {
-        fchmod(created, 0640);
-        close(created);
-    }
     repair_companions(path);
     // A page-cache slab of 4 pages (SQLite's default is 20, 87 KiB, made at the first read): the
     // store's few pages fit in it, and a page beyond it is allocated on its own. Process-wide, so

@@ -1,6 +1,8 @@
 #include "platform/orv_paths.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -114,6 +116,19 @@ bool make_parent_dirs(const char* file_path) {
     std::memcpy(dir, file_path, len);
     dir[len] = '\0';
     return make_dirs(dir);
+}
+
+bool make_store_file(const char* path) {
+    if (!make_parent_dirs(path)) {
+        return false;
+    }
+    const int fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+    if (fd >= 0) {
+        fchmod(fd, 0640);  // a file made here is 0640 whatever the umask
+        close(fd);
+        return true;
+    }
+    return errno == EEXIST;
 }
 
 }  // namespace orv::paths

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -185,6 +186,7 @@ TEST_F(ToolBinaries, SendWritesTheRequestAtItsOffsetsOrRefusesWithAReason) {
 }
 
 TEST_F(ToolBinaries, NvramWritesWhatTheNextRunReads) {
+    const mode_t umask_before = umask(022);  // the usual one, under which SQLite makes 0644
     expect({{"orv_nvram get iccid", 1, ""},  // no store yet
             {"orv_nvram set iccid 8949", 0, ""},
             {"orv_nvram set pin_status ''", 0, ""},
@@ -197,6 +199,11 @@ TEST_F(ToolBinaries, NvramWritesWhatTheNextRunReads) {
             {"orv_nvram unset iccid", 1, ""},
             {"orv_nvram get", 2, ""},
             {"orv_nvram set --hex x zz", 2, ""}});
+    umask(umask_before);
+    // The store the first set created is the daemon's: 0640 in a 0750 folder.
+    EXPECT_EQ(std::filesystem::status(dir_ + "/store/nvram.db").permissions(),
+              std::filesystem::perms(0640));
+    EXPECT_EQ(std::filesystem::status(dir_ + "/store").permissions(), std::filesystem::perms(0750));
     put("a", "0");
     auto watch = start("orv_nvram watch --count 2 --timeout 10 a");
     // Keep changing "a" (and a value not watched) until the watcher has seen two

@@ -2,6 +2,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/orv_paths.h"
 #include "tools/client/orv_client.h"
 
@@ -69,8 +72,8 @@ bool Store::open(const std::string& path, bool create, std::string& error) {
         error = "no parameter store at " + path;
         return false;
     }
-    if (!exists && !orv::paths::make_parent_dirs(path.c_str())) {
-        error = "cannot create the folder of " + path;
+    if (!exists && !orv::paths::make_store_file(path.c_str())) {
+        error = "cannot create the parameter store " + path + ": " + std::strerror(errno);
         return false;
     }
     int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
