@@ -3,13 +3,14 @@
 #include <cstring>
 
 #include "core/bounded.h"
+#include "platform/orv_at.h"
 #include "platform/orv_sys.h"
 
 namespace orv::core {
 
 namespace {
 
-constexpr std::string_view kTimeoutText = "TIMEOUT";
+constexpr std::string_view kTimeoutText = ORV_AT_TIMEOUT_TEXT;
 constexpr std::string_view kLineEnd = "\r\n";
 
 int level_of(LogAt at) {

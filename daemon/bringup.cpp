@@ -1,3 +1,4 @@
+#include "wire/bringup.h"
 #include "core/at_exchange.h"
 #include "core/log.h"
 #include "daemon/daemon.h"
@@ -13,15 +14,16 @@ constexpr core::LogSite kLogSite{core::kCoreModule, core::LogFile::bringup};
 void orv_send_cfun() {
     MDM_LOG(kLogInfo, "entern orv_send_cfun_fun \n");
     core::AtExchange ex{core::kCoreModule};
-    if (ex.run("AT+EGTYPE=2") != core::AtOutcome::Answer) {
+    const auto [egtype, cfun, cmee] = msg::kBringUpCommands;
+    if (ex.run(egtype) != core::AtOutcome::Answer) {
         return;
     }
-    if (ex.run("AT+CFUN=1", {.timeout = core::TimeoutTest::RetryOnce,
-                             .first_timeout_line = "(char*)mdm_res.aucDataBuf is timeout\n"}) !=
+    if (ex.run(cfun, {.timeout = core::TimeoutTest::RetryOnce,
+                      .first_timeout_line = "(char*)mdm_res.aucDataBuf is timeout\n"}) !=
         core::AtOutcome::Answer) {
         return;
     }
-    ex.run("AT+CMEE=2");
+    ex.run(cmee);
 }
 
 }  // namespace orv::daemon

@@ -11,7 +11,7 @@ extern std::uint8_t orv_auto_set_language;
 
 void orv_get_auto_set_language_cfg();
 
-// Brings the modem up: "AT+EGTYPE=2", "AT+CFUN=1", "AT+CMEE=2".
+// Brings the modem up with msg::kBringUpCommands (wire/bringup.h).
 void orv_send_cfun();
 
 // One turn of the receive loop: clear the buffer, receive one message, log it, dispatch it.

@@ -25,11 +25,16 @@ enum {
     ORV_AT_OUTCOME_NO_PORT = 2,
 };
 
+// The wait of a command sent with wait_ms 0, before ORV_AT_WAIT_SCALE.
+enum { ORV_AT_DEFAULT_WAIT_MS = 5000 };
+// The whole answer text when the wait ran out.
+#define ORV_AT_TIMEOUT_TEXT "TIMEOUT"
+
 // Sends `cmd` (CR appended unless it already ends in CR or CR LF) and collects the answer up to
-// its final result line. `wait_ms` is scaled by ORV_AT_WAIT_SCALE; 0 means the default 5000 ms.
-// aucDataBuf receives the answer text, exactly "TIMEOUT" when the wait ran out, or an empty text
-// when the port cannot be opened, written or read. The caller clears the record first.
-// Returns the outcome code.
+// its final result line. `wait_ms` is scaled by ORV_AT_WAIT_SCALE; 0 means the default,
+// ORV_AT_DEFAULT_WAIT_MS. aucDataBuf receives the answer text, exactly ORV_AT_TIMEOUT_TEXT when
+// the wait ran out, or an empty text when the port cannot be opened, written or read. The caller
+// clears the record first. Returns the outcome code.
 int ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms);
 
 // Optional observer of the line, for recording: when the program defines this function, the

@@ -21,4 +21,18 @@ void orv_pwm_close(int handle);
 
 #ifdef __cplusplus
 }
+
+namespace orv::pwm {
+// The driver's queries, each with its key in the ORV_PWM_SIM stand-in file (lines "KEY=N").
+struct Query {
+    unsigned long request;
+    const char* key;
+};
+inline constexpr Query kQueries[] = {
+    {ORV_PWM_GET_PRESENT, "present"},
+    {ORV_PWM_GET_LEVEL, "level"},
+    {ORV_PWM_GET_PERCENT, "percent"},
+    {ORV_PWM_GET_CHARGING, "charging"},
+};
+}  // namespace orv::pwm
 #endif

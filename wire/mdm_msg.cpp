@@ -41,12 +41,12 @@ std::size_t compose(unsigned char* out, Call call, int value, const char* state,
     store_u32(out, call);
     if (call == kApnSimMsg) {
         if (record != nullptr) {
-            std::memcpy(out + 4, record, 3 * kApnFieldSize);
+            std::memcpy(out + kApnPlmn.offset, record, 3 * kApnFieldSize);
         }
-    } else if (size > 4) {
-        store_u32(out + 4, static_cast<std::uint32_t>(value));
-        if (size > 8 && state != nullptr) {
-            std::memcpy(out + 8, state, strnlen(state, kStateTextSize - 1));
+    } else if (size > kValue.offset) {
+        store_u32(out + kValue.offset, static_cast<std::uint32_t>(value));
+        if (size > kState.offset && state != nullptr) {
+            std::memcpy(out + kState.offset, state, strnlen(state, kState.width - 1));
         }
     }
     return size;

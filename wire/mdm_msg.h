@@ -190,6 +190,13 @@ inline constexpr std::size_t kStateTextSize = 32;
 inline constexpr std::size_t kApnFieldSize = 32;
 inline constexpr std::size_t kMaxSize = 4 + 3 * kApnFieldSize;
 
+// The fields after the call number, offsets from the datagram's first byte.
+inline constexpr IntField kValue{kIdSize};                       // kinds 1 to 4
+inline constexpr TextField kState{kIdSize + 4, kStateTextSize};  // kinds 1 and 2
+inline constexpr TextField kApnPlmn{kIdSize, kApnFieldSize};     // kind 5, the three in a row
+inline constexpr TextField kApnImsi{kApnPlmn.offset + kApnFieldSize, kApnFieldSize};
+inline constexpr TextField kApnIccid{kApnImsi.offset + kApnFieldSize, kApnFieldSize};
+
 constexpr std::size_t size_of(Call c) {
     switch (c) {
         case kPinStatus:

@@ -49,8 +49,8 @@ namespace {
 
 using std::string_view;
 
-constexpr int kDefaultWaitMs = 5000;
-constexpr string_view kTimeoutText = "TIMEOUT";
+constexpr int kDefaultWaitMs = ORV_AT_DEFAULT_WAIT_MS;
+constexpr string_view kTimeoutText = ORV_AT_TIMEOUT_TEXT;
 constexpr string_view kTcpPrefix = "tcp:";
 
 // Line speeds a serial port can be set to; anything else falls back to 115200.

@@ -7,7 +7,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -19,18 +18,6 @@
 namespace {
 
 using std::string_view;
-
-struct QueryRow {
-    unsigned long request;
-    string_view key;
-};
-
-constexpr std::array<QueryRow, 4> kQueries{{
-    {ORV_PWM_GET_PRESENT, "present"},
-    {ORV_PWM_GET_LEVEL, "level"},
-    {ORV_PWM_GET_PERCENT, "percent"},
-    {ORV_PWM_GET_CHARGING, "charging"},
-}};
 
 // The stand-in file of the open handle, if the handle is one.
 int g_sim_handle = -1;
@@ -68,7 +55,7 @@ bool parse_int(string_view text, int& value) {
 
 int sim_query(unsigned long request, int* value) {
     string_view key;
-    for (const QueryRow& row : kQueries) {
+    for (const orv::pwm::Query& row : orv::pwm::kQueries) {
         if (row.request == request) {
             key = row.key;
         }

@@ -17,15 +17,16 @@ const unsigned char* bytes_of(std::string_view d) {
     return reinterpret_cast<const unsigned char*>(d.data());
 }
 
-std::string int_at(std::string_view d, std::size_t offset) {
-    const auto v = static_cast<std::int32_t>(msg::load_u32(bytes_of(d) + offset));
+std::string value_of(std::string_view d) {
+    const auto v =
+        static_cast<std::int32_t>(msg::load_u32(bytes_of(d) + msg::notify::kValue.offset));
     return std::to_string(v);
 }
 
-// The zero-padded text field of `width` bytes at `offset`, up to its terminator, quoted.
-std::string text_at(std::string_view d, std::size_t offset, std::size_t width) {
-    const std::size_t n = msg::text_length(bytes_of(d), d.size(), msg::TextField{offset, width});
-    return "\"" + escape_bytes(d.substr(offset, n)) + "\"";
+// The zero-padded text field `f`, up to its terminator, quoted.
+std::string text_at(std::string_view d, msg::TextField f) {
+    const std::size_t n = msg::text_length(bytes_of(d), d.size(), f);
+    return "\"" + escape_bytes(d.substr(f.offset, n)) + "\"";
 }
 
 std::string unknown(std::string_view d, std::size_t real_size) {
@@ -35,23 +36,19 @@ std::string unknown(std::string_view d, std::size_t real_size) {
 }
 
 std::string decode(Call call, std::string_view d) {
-    constexpr std::size_t kField = msg::kIdSize;  // first field after the call number
+    using namespace msg::notify;
     switch (call) {
-        case msg::notify::kPinStatus:
-            return "pin_status kind=" + int_at(d, kField) +
-                   " state=" + text_at(d, kField + 4, msg::notify::kStateTextSize);
-        case msg::notify::kVerifyPinPuk:
-            return "verify_pinpuk result=" + int_at(d, kField) +
-                   " state=" + text_at(d, kField + 4, msg::notify::kStateTextSize);
-        case msg::notify::kRpcStatus:
-            return "rpc_status status=" + int_at(d, kField);
-        case msg::notify::kImsiUnlockStatus:
-            return "imsi_unlock_status status=" + int_at(d, kField);
-        case msg::notify::kApnSimMsg: {
-            constexpr std::size_t w = msg::notify::kApnFieldSize;
-            return "apn_sim_msg plmn=" + text_at(d, kField, w) +
-                   " imsi=" + text_at(d, kField + w, w) + " iccid=" + text_at(d, kField + 2 * w, w);
-        }
+        case kPinStatus:
+            return "pin_status kind=" + value_of(d) + " state=" + text_at(d, kState);
+        case kVerifyPinPuk:
+            return "verify_pinpuk result=" + value_of(d) + " state=" + text_at(d, kState);
+        case kRpcStatus:
+            return "rpc_status status=" + value_of(d);
+        case kImsiUnlockStatus:
+            return "imsi_unlock_status status=" + value_of(d);
+        case kApnSimMsg:
+            return "apn_sim_msg plmn=" + text_at(d, kApnPlmn) + " imsi=" + text_at(d, kApnImsi) +
+                   " iccid=" + text_at(d, kApnIccid);
     }
     return std::string();
 }

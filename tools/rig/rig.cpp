@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "wire/bringup.h"
+
 namespace orv::e2e {
 
 namespace {
@@ -228,14 +230,15 @@ std::vector<std::string> Rig::daemon_env(const std::vector<std::string>& extra) 
 void Rig::start(const ModemOptions& modem, const std::vector<std::string>& env) {
     start_modem(modem);
     start_daemon(env);
-    if (!wait_for([&] { return journal().size() >= 3; })) {
+    if (!wait_for([&] { return journal().size() >= msg::kBringUpCommands.size(); })) {
         throw std::runtime_error("the bring-up did not finish");
     }
 }
 
 Lines Rig::commands() {
     const Lines j = journal();
-    return j.size() > 3 ? Lines(j.begin() + 3, j.end()) : Lines{};
+    const std::size_t n = msg::kBringUpCommands.size();
+    return j.size() > n ? Lines(j.begin() + static_cast<std::ptrdiff_t>(n), j.end()) : Lines{};
 }
 
 void Rig::start_daemon(const std::vector<std::string>& env) {

@@ -61,7 +61,7 @@ class Rig {
     // Starts the daemon with this descriptor as its standard output (the caller keeps it open
     // until then), instead of the rig's output file. Call before starting it.
     void daemon_stdout(int fd) { stdout_fd_ = fd; }
-    // Starts the modem and the daemon and waits until the bring-up's three commands are sent.
+    // Starts the modem and the daemon and waits until the bring-up's commands are sent.
     void start(const ModemOptions& modem = {}, const std::vector<std::string>& env = {});
     // Starts the daemon and waits until its request socket exists. Extra environment as NAME=VALUE.
     void start_daemon(const std::vector<std::string>& env = {});
@@ -100,7 +100,8 @@ class Rig {
     bool wait_store(const std::string& name, const std::string& value,
                     std::chrono::milliseconds timeout = 10s);
 
-    // Commands the modem received, in order; commands(): those after the bring-up's three.
+    // Commands the modem received, in order; commands(): those after the bring-up's
+    // (msg::kBringUpCommands).
     Lines journal();
     Lines commands();
     // Log messages (the text after "MODULE:LINE "), in order.

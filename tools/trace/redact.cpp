@@ -239,10 +239,9 @@ class Finder {
             msg::load_u32(reinterpret_cast<const unsigned char*>(d.data())) != kCall) {
             return;
         }
-        constexpr std::size_t w = msg::notify::kApnFieldSize;
         const auto* p = reinterpret_cast<const unsigned char*>(d.data());
-        const msg::TextField imsi{msg::kIdSize + w, w};
-        const msg::TextField iccid{msg::kIdSize + 2 * w, w};
+        constexpr msg::TextField imsi = msg::notify::kApnImsi;
+        constexpr msg::TextField iccid = msg::notify::kApnIccid;
         add(d.substr(imsi.offset, msg::text_length(p, d.size(), imsi)), Sort::kImsi);
         add(d.substr(iccid.offset, msg::text_length(p, d.size(), iccid)), Sort::kIccid);
     }

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/orv_at.h"
+#include "platform/orv_pwm.h"
 #include "tools/client/orv_client.h"
 #include "tools/rig/rig.h"
 #include "tools/trace/commands.h"
@@ -101,7 +102,7 @@ std::string part_label(const Part& p, std::size_t index, std::size_t requests) {
 }
 
 // The AT wait scale of the recording, from its timed-out exchanges: the longest of (time the
-// exchange took) / (its wait; 0 is the channel's default 5000 ms). 1 when nothing timed out.
+// exchange took) / (its wait; 0 is the channel's default). 1 when nothing timed out.
 double recorded_wait_scale(const Records& records) {
     double scale = 0;
     const Record* cmd = nullptr;
@@ -109,7 +110,8 @@ double recorded_wait_scale(const Records& records) {
         if (r.kind == Kind::kCmd) {
             cmd = &r;
         } else if (r.kind == Kind::kAns && cmd != nullptr && r.num("o") == ORV_AT_OUTCOME_TIMEOUT) {
-            const double wait_s = (cmd->num("w") == 0 ? 5000.0 : cmd->num("w")) / 1000.0;
+            const std::int64_t wait_ms = cmd->num("w");
+            const double wait_s = (wait_ms == 0 ? int{ORV_AT_DEFAULT_WAIT_MS} : wait_ms) / 1000.0;
             scale = std::max(scale, (r.t - cmd->t) / wait_s);
         }
     }
@@ -193,10 +195,6 @@ bool build_device_db(const Records& records, const std::string& path, std::strin
 // The battery driver stand-in's file for one request: the readings the driver gave, or no file
 // when it could not be opened.
 void write_battery(const Part& part, const std::string& path) {
-    static const std::pair<unsigned long, const char*> kKeys[] = {{0x8004880cUL, "present"},
-                                                                  {0x8004880bUL, "level"},
-                                                                  {0x8004880aUL, "percent"},
-                                                                  {0x8004880dUL, "charging"}};
     std::string text;
     bool opened = true;
     for (const Record* r : part.pwm) {
@@ -205,9 +203,9 @@ void write_battery(const Part& part, const std::string& path) {
             opened = r->num("rc") >= 0;
             continue;
         }
-        for (const auto& [request, key] : kKeys) {
-            if (what == (std::stringstream() << std::hex << request).str() && r->find("v")) {
-                text += std::string(key) + "=" + std::to_string(r->num("v")) + "\n";
+        for (const pwm::Query& q : pwm::kQueries) {
+            if (what == (std::stringstream() << std::hex << q.request).str() && r->find("v")) {
+                text += std::string(q.key) + "=" + std::to_string(r->num("v")) + "\n";
             }
         }
     }
