@@ -2,7 +2,6 @@
 // a modem that finishes its SIM set-up, and ports that cannot be used. The daemon must send every
 // command, publish what the answers say and nothing of the noise, and say why a port fails.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -22,27 +21,6 @@ using Store = std::map<std::string, std::string>;
 
 constexpr const char* kQuickWaits = "ORV_AT_WAIT_SCALE=0.02";  // a wait of 10 s becomes 200 ms
 
-// Every row of the store, read as another process would.
-Store all_values(Rig& rig) {
-    Store rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(rig.path("nvram.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-        SQLITE_OK) {
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt* st = nullptr;
-        sqlite3_prepare_v2(db, "SELECT name, value FROM nvram", -1, &st, nullptr);
-        while (st != nullptr && sqlite3_step(st) == SQLITE_ROW) {
-            const auto* value = static_cast<const char*>(sqlite3_column_blob(st, 1));
-            rows[reinterpret_cast<const char*>(sqlite3_column_text(st, 0))] =
-                std::string(value == nullptr ? "" : value,
-                            static_cast<std::size_t>(sqlite3_column_bytes(st, 1)));
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return rows;
-}
-
 // Sends a request and waits until the daemon has served it (its closing log line).
 void serve(Rig& rig, std::uint32_t id, const std::string& payload = "") {
     const std::size_t before = count(rig.log_messages(), "MODEM: num=33");
@@ -60,7 +38,7 @@ TEST(Modems, NoCommandIsLostAfterASilentOneAndALateAnswerIsDropped) {
     rig.start({}, {"ORV_AT_WAIT_SCALE=0.1"});  // a wait of 10 s is 1 s; half of it 500 ms
     serve(rig, ORV_MDM_MAX_MSG);               // pay type: no operator file, from the fallback
     serve(rig, ORV_MDM_GET_MSISDN);
-    const Store plain = all_values(rig);
+    const Store plain = rig.store_values();
     ASSERT_EQ(plain.count("sim_pay_type_o2"), 1u);
     ASSERT_EQ(plain.count("msisdn"), 1u);
 
@@ -114,7 +92,7 @@ TEST(Modems, ReportsOfEveryShapeLeaveEveryAnswerAsItWas) {
     // One round: the card powers up waiting for its PIN, which is entered; the store starts
     // empty and the notifications are counted from nothing.
     const auto round = [&](const char* shape) {
-        for (const auto& [name, value] : all_values(rig)) {
+        for (const auto& [name, value] : rig.store_values()) {
             rig.unset(name);
         }
         const std::size_t notes = rig.notifications().size();
@@ -136,7 +114,7 @@ TEST(Modems, ReportsOfEveryShapeLeaveEveryAnswerAsItWas) {
         const Lines all = rig.journal();
         const Lines received = rig.notifications();
         return std::tuple(
-            all_values(rig),
+            rig.store_values(),
             Lines(received.begin() + static_cast<std::ptrdiff_t>(notes), received.end()),
             Lines(all.begin() + static_cast<std::ptrdiff_t>(sent), all.end()));
     };

@@ -127,6 +127,12 @@ enum class SendResult { kSent, kNoListener, kBusy, kFailed };
 SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error,
                          double timeout_s = 15);
 
+// Whether a process receives on the Unix datagram socket at `path`: kLive when a connect to it is
+// accepted; kNone when it is refused or there is no such file (a socket file left by a receiver
+// that died counts as none); kFailed otherwise, with a message in `error`.
+enum class Receiver { kLive, kNone, kFailed };
+Receiver probe_receiver(const std::string& path, std::string& error);
+
 // Binds a Unix datagram socket at `path` with mode 0660. A stale socket file nobody listens on is
 // replaced; a live one, or a file that is not a socket, is refused. Returns the descriptor or -1
 // with a message in `error`.
@@ -158,6 +164,9 @@ class Store {
     bool list(std::vector<std::pair<std::string, std::string>>& rows, std::string& error);
     // Changes whenever another connection commits (PRAGMA data_version).
     bool data_version(std::int64_t& version, std::string& error);
+    // From now on this connection's writes do not wait for the disk (PRAGMA synchronous=OFF): for
+    // measurements, where a sync per write costs more than the request measured.
+    bool write_without_sync(std::string& error);
 
   private:
     bool has_table(bool& present, std::string& error);

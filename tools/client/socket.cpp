@@ -101,6 +101,29 @@ SendResult send_datagram(const std::string& path, std::string_view datagram, std
     return SendResult::kFailed;
 }
 
+Receiver probe_receiver(const std::string& path, std::string& error) {
+    sockaddr_un addr{};
+    if (!make_address(path, addr, error)) {
+        return Receiver::kFailed;
+    }
+    const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) {
+        error = "cannot create a socket: " + errno_text();
+        return Receiver::kFailed;
+    }
+    const int rc = connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+    const int saved = errno;
+    close(probe);
+    if (rc == 0) {
+        return Receiver::kLive;
+    }
+    if (saved == ECONNREFUSED || saved == ENOENT) {
+        return Receiver::kNone;
+    }
+    error = "cannot check the socket " + path + ": " + std::strerror(saved);
+    return Receiver::kFailed;
+}
+
 int bind_datagram_socket(const std::string& path, std::string& error) {
     sockaddr_un addr{};
     if (!make_address(path, addr, error)) {
@@ -112,21 +135,12 @@ int bind_datagram_socket(const std::string& path, std::string& error) {
             error = path + " exists and is not a socket; not replacing it";
             return -1;
         }
-        // A socket file: live when a connect to it succeeds, stale when it is refused.
-        const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (probe < 0) {
-            error = "cannot create a socket: " + errno_text();
-            return -1;
-        }
-        const int rc = connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-        const int saved = errno;
-        close(probe);
-        if (rc == 0) {
+        // A socket file: replaced when nobody receives on it.
+        const Receiver receiver = probe_receiver(path, error);
+        if (receiver == Receiver::kLive) {
             error = "another process already listens on " + path;
-            return -1;
         }
-        if (saved != ECONNREFUSED) {
-            error = "cannot check the socket " + path + ": " + std::strerror(saved);
+        if (receiver != Receiver::kNone) {
             return -1;
         }
         if (unlink(path.c_str()) != 0 && errno != ENOENT) {

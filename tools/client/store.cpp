@@ -195,6 +195,14 @@ bool Store::list(std::vector<std::pair<std::string, std::string>>& rows, std::st
     return true;
 }
 
+bool Store::write_without_sync(std::string& error) {
+    if (sqlite3_exec(db_, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        error = "cannot set up the parameter store: " + last_error();
+        return false;
+    }
+    return true;
+}
+
 bool Store::data_version(std::int64_t& version, std::string& error) {
     Statement st(db_, "PRAGMA data_version");
     if (!st.ok() || sqlite3_step(st.get()) != SQLITE_ROW) {

@@ -1,20 +1,15 @@
 #include "tools/rig/rig.h"
 
-#include "tools/client/orv_client.h"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -84,22 +79,6 @@ void stop(pid_t& pid) {
     }
 }
 
-sockaddr_un unix_address(const std::string& path) {
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    std::strncpy(a.sun_path, path.c_str(), sizeof a.sun_path - 1);
-    return a;
-}
-
-// True when a datagram socket at `path` has a receiver (a connect is accepted).
-bool accepts(const std::string& path) {
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un a = unix_address(path);
-    const bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    close(fd);
-    return ok;
-}
-
 bool exists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
@@ -126,11 +105,7 @@ std::size_t count(const Lines& lines, const std::string& s) {
 }
 
 std::string le32(std::uint32_t v) {
-    std::string s(4, '\0');
-    for (int i = 0; i < 4; ++i) {
-        s[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-    }
-    return s;
+    return client::make_datagram(v, "");
 }
 
 Rig::Rig() {
@@ -142,17 +117,16 @@ Rig::Rig() {
     mkdir(path("run").c_str(), 0750);
     mkdir(path("factory").c_str(), 0750);
     // The controller's socket, bound before the daemon starts so no notification is lost.
-    mc_fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un a = unix_address(path("run/orv_mc_path"));
-    if (bind(mc_fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
-        throw std::runtime_error("cannot bind the controller socket");
+    std::string error;
+    mc_fd_ = client::bind_datagram_socket(path("run/") + msg::kControllerSocketName, error);
+    if (mc_fd_ < 0) {
+        throw std::runtime_error(error);
     }
 }
 
 Rig::~Rig() {
     stop(daemon_pid_);
     stop(modem_pid_);
-    sqlite3_close(kept_db_);
     if (mc_fd_ >= 0) {
         close(mc_fd_);
     }
@@ -162,7 +136,15 @@ Rig::~Rig() {
 }
 
 void Rig::write_factory_item(int id, const std::string& bytes) {
-    std::ofstream(path("factory/" + std::to_string(id)), std::ios::binary) << bytes;
+    std::string error;
+    if (!client::write_item(path("factory"), static_cast<unsigned>(id), bytes, error)) {
+        throw std::runtime_error(error);
+    }
+    // An item is 0640, as orv_factory writes it: the daemon's user owns it as in service.
+    if (unprivileged_ && chown(path("factory/" + std::to_string(id)).c_str(), kUnprivilegedId,
+                               kUnprivilegedId) != 0) {
+        throw std::runtime_error("cannot hand factory item " + std::to_string(id) + " over");
+    }
 }
 
 void Rig::start_modem(const ModemOptions& options) {
@@ -248,8 +230,12 @@ void Rig::start_daemon(const std::vector<std::string>& env) {
     daemon_pid_ = spawn(argv, full, path("daemon.out"), child_setup_, unprivileged_, stdout_fd_);
     // A socket file left by a killed daemon exists before the new one binds: wait for a receiver.
     // Asked often, so that the time this call takes is the daemon's start-up time.
-    if (!wait_for([&] { return accepts(path("run/orv_mdm_path")) || !daemon_running(); }, 10s,
-                  200us) ||
+    const std::string socket = path("run/") + msg::kRequestSocketName;
+    std::string error;
+    const auto accepts = [&] {
+        return client::probe_receiver(socket, error) == client::Receiver::kLive;
+    };
+    if (!wait_for([&] { return accepts() || !daemon_running(); }, 10s, 200us) ||
         !daemon_running()) {
         throw std::runtime_error("the daemon did not create its socket");
     }
@@ -272,10 +258,6 @@ void Rig::kill_daemon(int sig) {
     }
 }
 
-long Rig::daemon_rss_kib() const {
-    return proc_field(daemon_pid_, "status", "VmRSS");
-}
-
 long proc_field(pid_t pid, const std::string& file, const std::string& key) {
     if (pid <= 0) {
         return -1;
@@ -294,17 +276,14 @@ bool Rig::daemon_running() {
 }
 
 void Rig::send(std::uint32_t id, const std::string& payload) {
-    send_raw(le32(id) + payload);
+    send_raw(client::make_datagram(id, payload));
 }
 
 void Rig::send_raw(const std::string& datagram) {
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const sockaddr_un a = unix_address(path("run/orv_mdm_path"));
-    const ssize_t n = sendto(fd, datagram.data(), datagram.size(), 0,
-                             reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    close(fd);
-    if (n != static_cast<ssize_t>(datagram.size())) {
-        throw std::runtime_error("request not sent");
+    std::string error;
+    if (client::send_datagram(path("run/") + msg::kRequestSocketName, datagram, error) !=
+        client::SendResult::kSent) {
+        throw std::runtime_error("request not sent: " + error);
     }
 }
 
@@ -316,66 +295,51 @@ void Rig::modem_ctl(const std::vector<std::string>& words) {
     }
 }
 void Rig::keep_store_open() {
-    if (sqlite3_open_v2(path("nvram.db").c_str(), &kept_db_, SQLITE_OPEN_READWRITE, nullptr) !=
-        SQLITE_OK) {
-        throw std::runtime_error("cannot open the store");
-    }
-    sqlite3_busy_timeout(kept_db_, 5000);
+    std::string error, value;
     // A first read, so that the connection holds the WAL and shared-memory files from here on.
-    sqlite3_exec(kept_db_, "PRAGMA synchronous=OFF; SELECT count(*) FROM nvram", nullptr, nullptr,
-                 nullptr);
+    if (!kept_store_.open(path("nvram.db"), false, error) ||
+        !kept_store_.write_without_sync(error) ||
+        kept_store_.get("", value, error) == client::Store::Found::kError) {
+        throw std::runtime_error(error);
+    }
 }
 
-// Runs one statement on the store with `name` (and `value`) bound; returns the first row's value.
-std::optional<std::string> Rig::sql(const char* statement, const std::string& name,
-                                    const std::string* value, bool write) {
-    sqlite3* db = kept_db_;
-    const bool fresh = db == nullptr;
-    if (fresh && (sqlite3_open_v2(path("nvram.db").c_str(), &db,
-                                  write ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY,
-                                  nullptr) != SQLITE_OK ||
-                  sqlite3_busy_timeout(db, 2000) != SQLITE_OK)) {
-        sqlite3_close(db);
-        return std::nullopt;
+client::Store* Rig::store_connection(client::Store& fresh) {
+    std::string error;
+    if (kept_store_.is_open()) {
+        return &kept_store_;
     }
-    sqlite3_stmt* st = nullptr;
-    std::optional<std::string> row;
-    if (sqlite3_prepare_v2(db, statement, -1, &st, nullptr) == SQLITE_OK) {
-        sqlite3_bind_text(st, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-        if (value != nullptr) {
-            sqlite3_bind_blob(st, 2, value->data(), static_cast<int>(value->size()),
-                              SQLITE_TRANSIENT);
-        }
-        if (sqlite3_step(st) == SQLITE_ROW) {
-            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(st, 0));
-            row = std::string(bytes == nullptr ? "" : bytes,
-                              static_cast<std::size_t>(sqlite3_column_bytes(st, 0)));
-        }
-    }
-    sqlite3_finalize(st);
-    if (fresh) {
-        sqlite3_close(db);
-    }
-    return row;
+    return fresh.open(path("nvram.db"), false, error) ? &fresh : nullptr;
 }
 
 std::optional<std::string> Rig::store(const std::string& name) {
-    return sql("SELECT value FROM nvram WHERE name = ?1", name, nullptr, false);
+    client::Store fresh;
+    client::Store* db = store_connection(fresh);
+    std::string value, error;
+    if (db == nullptr || db->get(name, value, error) != client::Store::Found::kYes) {
+        return std::nullopt;
+    }
+    return value;
 }
 
-void Rig::set(const std::string& name, const std::string& value) {
-    sql("INSERT OR REPLACE INTO nvram(name, value) VALUES(?1, ?2)", name, &value, true);
+std::map<std::string, std::string> Rig::store_values() {
+    client::Store fresh;
+    client::Store* db = store_connection(fresh);
+    std::vector<std::pair<std::string, std::string>> rows;
+    std::string error;
+    if (db == nullptr || !db->list(rows, error)) {
+        return {};
+    }
+    return {rows.begin(), rows.end()};
 }
 
 void Rig::unset(const std::string& name) {
-    sql("DELETE FROM nvram WHERE name = ?1", name, nullptr, true);
-}
-
-int Rig::send_tool(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {bin_path("orv_mdm_send")};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, {"ORV_RUN_DIR=" + path("run"), "ORV_NVRAM=" + path("nvram.db")},
-               path("send.out"));
+    client::Store fresh;
+    client::Store* db = store_connection(fresh);
+    std::string error;
+    if (db != nullptr) {
+        db->unset(name, error);
+    }
 }
 
 bool Rig::wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout,

@@ -8,11 +8,12 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-struct sqlite3;
+#include "tools/client/orv_client.h"
 
 namespace orv::e2e {
 
@@ -35,7 +36,7 @@ class Rig {
 
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
-    // Factory items before the daemon starts.
+    // Factory items before the daemon starts (client::write_item, as orv_factory writes them).
     void write_factory_item(int id, const std::string& bytes);
 
     void start_modem(const ModemOptions& options = {});
@@ -72,28 +73,25 @@ class Rig {
     pid_t daemon_pid() const { return daemon_pid_; }
     // Kills the daemon with `sig` (SIGKILL by default) and reaps it.
     void kill_daemon(int sig = 9);
-    // Resident memory of the daemon in KiB (VmRSS), -1 when it cannot be read.
-    long daemon_rss_kib() const;
 
     // Sends one request datagram (identifier then payload) to the daemon.
     void send(std::uint32_t id, const std::string& payload = {});
     void send_raw(const std::string& datagram);
 
-    // Runs the request tool with these arguments against this rig's daemon; returns its status.
-    int send_tool(const std::vector<std::string>& args);
-
     // One control command to the virtual modem, word by word; throws when it fails.
     void modem_ctl(const std::vector<std::string>& words);
 
-    // From now on store(), set() and unset() go through one kept connection that writes without
-    // waiting for the disk (for measurements: a fresh connection per call costs more than a
-    // request). Not for a test that replaces or damages the store file.
+    // The store is reached as the tools reach it (client::Store). From now on store() and
+    // unset() go through one kept connection that writes without waiting for the disk (for
+    // measurements: a fresh connection per call costs more than a request). Not for a test that
+    // replaces or damages the store file.
     void keep_store_open();
     // Value of a store entry as another process sees it; nullopt when never written.
     std::optional<std::string> store(const std::string& name);
-    // Removes or sets a store entry, as another process may.
+    // Every entry of the store; empty when there is none.
+    std::map<std::string, std::string> store_values();
+    // Removes a store entry, as another process may.
     void unset(const std::string& name);
-    void set(const std::string& name, const std::string& value);
     // Waits until `pred` holds (asked every `every`) or `timeout` passes; returns whether it held.
     bool wait_for(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 10s,
                   std::chrono::microseconds every = 5ms);
@@ -116,8 +114,8 @@ class Rig {
 
   private:
     std::vector<std::string> daemon_env(const std::vector<std::string>& extra) const;
-    std::optional<std::string> sql(const char* statement, const std::string& name,
-                                   const std::string* value, bool write);
+    // The kept connection, or `fresh` opened on the store; null when the store cannot be opened.
+    client::Store* store_connection(client::Store& fresh);
     std::string dir_;
     int modem_port_ = -1;
     bool unprivileged_ = false;
@@ -129,7 +127,7 @@ class Rig {
     pid_t daemon_pid_ = -1;
     int mc_fd_ = -1;
     std::vector<std::string> received_;
-    sqlite3* kept_db_ = nullptr;
+    client::Store kept_store_;
 };
 
 std::string bin_path(const std::string& name);

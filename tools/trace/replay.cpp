@@ -120,34 +120,21 @@ double recorded_wait_scale(const Records& records) {
 
 // The store as the session found it: the values the daemon reads.
 bool preset_store(const Records& records, const std::string& path, std::string& error) {
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-              sqlite3_exec(db,
-                           "CREATE TABLE IF NOT EXISTS nvram(name TEXT PRIMARY KEY NOT NULL, "
-                           "value BLOB NOT NULL)",
-                           nullptr, nullptr, nullptr) == SQLITE_OK;
+    client::Store store;
+    if (!store.open(path, true, error)) {
+        return false;
+    }
     for (const Record& r : records) {
         if (r.kind == Kind::kReq) {
             break;  // the head of the file the session begins with
         }
         const Value* v = r.find("v");
-        if (!ok || r.kind != Kind::kPreset || v == nullptr || v->type != Value::Type::kString) {
-            continue;
+        if (r.kind == Kind::kPreset && v != nullptr && v->type == Value::Type::kString &&
+            !store.set(r.str("n"), v->text, error)) {
+            return false;
         }
-        sqlite3_stmt* st = nullptr;
-        ok = sqlite3_prepare_v2(db, "INSERT OR REPLACE INTO nvram VALUES(?1, ?2)", -1, &st,
-                                nullptr) == SQLITE_OK &&
-             sqlite3_bind_text(st, 1, r.str("n").c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
-             sqlite3_bind_blob(st, 2, v->text.data(), static_cast<int>(v->text.size()),
-                               SQLITE_TRANSIENT) == SQLITE_OK &&
-             sqlite3_step(st) == SQLITE_DONE;
-        sqlite3_finalize(st);
     }
-    if (!ok) {
-        error = "store " + path + ": " + sqlite3_errmsg(db);
-    }
-    sqlite3_close(db);
-    return ok;
+    return true;
 }
 
 // The device database holding the rows each recorded language query got: the query ends in
