@@ -183,6 +183,11 @@ TEST_F(TraceTool, ShowsTheSessionAndFiltersIt) {
         // A cut trace: its whole records, then where it was cut (on standard error).
         {{"show", "CUT"}, 2, {"CUT:14: the record ends before its closing brace"}, {}},
         {{"redact", "--help"}, 0, {"Usage: orv_trace redact FILE"}, {}},
+        {{"replay", "FILE", "--wait-scale", "0"},
+         2,
+         {"--wait-scale 0 is not a positive number"},
+         {}},
+        {{"replay", "--fast=yes", "FILE"}, 2, {"--fast takes no value"}, {}},
     };
     for (const Case& c : cases) {
         std::string out, err;

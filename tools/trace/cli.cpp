@@ -60,12 +60,32 @@ constexpr const char* kRedactUsage =
     "\n"
     "Exit status: 0 written, 1 OUT not written, 2 trace not readable or usage error.\n";
 
+constexpr const char* kReplayUsage =
+    "Usage: orv_trace replay FILE [--fast] [--wait-scale X]\n"
+    "Starts a fresh daemon in a temporary folder against the virtual modem replaying the\n"
+    "recorded line, with the store, factory items, device database and battery as the\n"
+    "session found them; sends the recorded requests at their recorded pace and compares\n"
+    "what each published (commands, store writes and commits, notifications, battery\n"
+    "indicator) with the recording.\n"
+    "\n"
+    "  --fast           no pauses between requests and in the modem's answers (the order\n"
+    "                   stays; the daemon's own pauses remain)\n"
+    "  --wait-scale X   the daemon's AT wait scale (default: the recording's, found from\n"
+    "                   its timed-out exchanges; 1 when none timed out)\n"
+    "  --help           print this help\n"
+    "\n"
+    "Uses orv_mdm and orv_modem_sim of the build folder this tool was built in.\n"
+    "Exit status: 0 all matched (one summary line), 1 a difference (the first one, with its\n"
+    "request: expected and got) or the replay could not run, 2 trace not readable or usage "
+    "error.\n";
+
 int usage_error(std::ostream& err, const std::string& message, const char* usage) {
     err << "orv_trace: " << message << "\n" << usage;
     return client::kExitUsage;
 }
 
-// Splits `args` into one file and "--name value" options; false with a message otherwise.
+// Splits `args` into one file, "--name value" options (`known`) and options without a value
+// (`flags`, kept with an empty value); false with a message otherwise.
 struct Parsed {
     std::string file;
     std::vector<std::pair<std::string, std::string>> options;
@@ -73,7 +93,7 @@ struct Parsed {
 };
 
 bool parse_args(const Args& args, const std::vector<std::string>& known, Parsed& out,
-                std::string& error) {
+                std::string& error, const std::vector<std::string>& flags = {}) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -89,11 +109,16 @@ bool parse_args(const Args& args, const std::vector<std::string>& known, Parsed&
                 name = a.substr(0, eq);
                 value = a.substr(eq + 1);
             }
-            if (std::find(known.begin(), known.end(), name) == known.end()) {
+            const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
+            if (flag && inline_value) {
+                error = name + " takes no value";
+                return false;
+            }
+            if (!flag && std::find(known.begin(), known.end(), name) == known.end()) {
                 error = "unknown option " + name;
                 return false;
             }
-            if (!inline_value) {
+            if (!flag && !inline_value) {
                 if (i + 1 >= args.size()) {
                     error = name + " needs a value";
                     return false;
@@ -113,6 +138,16 @@ bool parse_args(const Args& args, const std::vector<std::string>& known, Parsed&
         return false;
     }
     return true;
+}
+
+// Reads the trace at `file`; false, with the reader's message on `err`, when it cannot be read.
+bool load(const std::string& file, std::vector<Record>& records, std::ostream& err) {
+    std::string error;
+    if (read_trace(file, records, error)) {
+        return true;
+    }
+    err << "orv_trace: " << error << "\n";
+    return false;
 }
 
 int cmd_show(const Args& args, std::ostream& out, std::ostream& err) {
@@ -162,8 +197,7 @@ int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
         return client::kExitOk;
     }
     std::vector<Record> records;
-    if (!read_trace(p.file, records, error)) {
-        err << "orv_trace: " << error << "\n";
+    if (!load(p.file, records, err)) {
         return client::kExitUsage;
     }
     const RedactCounts counts = redact(records);
@@ -195,6 +229,35 @@ int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
     }
     err << describe(counts) << "\n";
     return client::kExitOk;
+}
+
+int cmd_replay(const Args& args, std::ostream& out, std::ostream& err) {
+    Parsed p;
+    std::string error;
+    if (!parse_args(args, {"--wait-scale"}, p, error, {"--fast"})) {
+        return usage_error(err, error, kReplayUsage);
+    }
+    if (p.help) {
+        out << kReplayUsage;
+        return client::kExitOk;
+    }
+    ReplayOptions options{.file = p.file};
+    for (const auto& [name, value] : p.options) {
+        double scale = 0;
+        if (name == "--fast") {
+            options.fast = true;
+        } else if (client::parse_seconds(value, scale) && scale > 0) {
+            options.wait_scale = scale;
+        } else {
+            return usage_error(err, "--wait-scale " + value + " is not a positive number",
+                               kReplayUsage);
+        }
+    }
+    std::vector<Record> records;
+    if (!load(p.file, records, err)) {
+        return client::kExitUsage;
+    }
+    return replay(records, options, out, err);
 }
 
 struct Command {

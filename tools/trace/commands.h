@@ -1,5 +1,5 @@
-// The commands of orv_trace over a parsed trace: the readable timeline and the redaction, and the
-// command line that runs them.
+// The commands of orv_trace over a parsed trace: the readable timeline, the redaction and the
+// replay, and the command line that runs them.
 #pragma once
 
 #include <cstddef>
@@ -38,8 +38,17 @@ std::string describe(const RedactCounts& counts);
 // code kept) everywhere in `records`.
 RedactCounts redact(std::vector<Record>& records);
 
-// orv_trace replay with its arguments (after the command word); the exit status.
-int cmd_replay(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+struct ReplayOptions {
+    std::string file;                  // the trace's file: the virtual modem replays its line
+    bool fast = false;                 // no pauses between requests and in the modem's answers
+    std::optional<double> wait_scale;  // the daemon's AT wait scale; none: the recording's
+};
+
+// Plays `records` (read from options.file) against a fresh daemon and the virtual modem and
+// compares what each request published with the recording; the exit status, with a summary line
+// on `out` or the first difference on `err`.
+int replay(const std::vector<Record>& records, const ReplayOptions& options, std::ostream& out,
+           std::ostream& err);
 
 // orv_trace with its arguments (without the program name); the exit status.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -222,14 +222,8 @@ std::size_t idles(const Records& records) {
         records.begin(), records.end(), [](const Record& r) { return r.kind == Kind::kIdle; }));
 }
 
-struct Options {
-    std::string file;
-    bool fast = false;
-    std::optional<double> wait_scale;
-};
-
 // Plays the whole session; the exit status.
-int play(const Records& recorded, const Options& o, std::ostream& out, std::ostream& err) {
+int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std::ostream& err) {
     const std::vector<Part> expected = parts_of(recorded);
     const std::size_t requests = static_cast<std::size_t>(std::count_if(
         expected.begin(), expected.end(), [](const Part& p) { return p.req != nullptr; }));
@@ -329,61 +323,12 @@ int play(const Records& recorded, const Options& o, std::ostream& out, std::ostr
     return client::kExitOk;
 }
 
-constexpr const char* kReplayUsage =
-    "Usage: orv_trace replay FILE [--fast] [--wait-scale X]\n"
-    "Starts a fresh daemon in a temporary folder against the virtual modem replaying the\n"
-    "recorded line, with the store, factory items, device database and battery as the\n"
-    "session found them; sends the recorded requests at their recorded pace and compares\n"
-    "what each published (commands, store writes and commits, notifications, battery\n"
-    "indicator) with the recording.\n"
-    "\n"
-    "  --fast           no pauses between requests and in the modem's answers (the order\n"
-    "                   stays; the daemon's own pauses remain)\n"
-    "  --wait-scale X   the daemon's AT wait scale (default: the recording's, found from\n"
-    "                   its timed-out exchanges; 1 when none timed out)\n"
-    "  --help           print this help\n"
-    "\n"
-    "Uses orv_mdm and orv_modem_sim of the build folder this tool was built in.\n"
-    "Exit status: 0 all matched (one summary line), 1 a difference (the first one, with its\n"
-    "request: expected and got) or the replay could not run, 2 trace not readable or usage "
-    "error.\n";
-
 }  // namespace
 
-int cmd_replay(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            out << kReplayUsage;
-            return client::kExitOk;
-        }
-        double scale = 0;
-        if (a == "--fast") {
-            o.fast = true;
-        } else if (a == "--wait-scale" && i + 1 < args.size() &&
-                   client::parse_seconds(args[i + 1], scale) && scale > 0) {
-            o.wait_scale = scale;
-            ++i;
-        } else if (a.starts_with("-") || !o.file.empty()) {
-            err << "orv_trace: replay: unexpected argument " << a << "\n" << kReplayUsage;
-            return client::kExitUsage;
-        } else {
-            o.file = a;
-        }
-    }
-    if (o.file.empty()) {
-        err << "orv_trace: replay: missing FILE\n" << kReplayUsage;
-        return client::kExitUsage;
-    }
-    Records records;
-    std::string error;
-    if (!read_trace(o.file, records, error)) {
-        err << "orv_trace: " << error << "\n";
-        return client::kExitUsage;
-    }
+int replay(const Records& records, const ReplayOptions& options, std::ostream& out,
+           std::ostream& err) {
     try {
-        return play(records, o, out, err);
+        return play(records, options, out, err);
     } catch (const std::exception& e) {
         err << "orv_trace: replay could not run: " << e.what() << "\n";
         return client::kExitFailed;
