@@ -16,8 +16,6 @@ namespace {
 
 using namespace msg;
 
-constexpr const char* kRequestDone = "MODEM: num=33";  // logged as each request ends
-
 TEST(Families, TheDaemonReadsEveryFamilysCardThroughItsReports) {
     const struct {
         const char* profile;  // file in tools/modem_sim/profiles

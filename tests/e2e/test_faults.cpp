@@ -25,8 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using msg::ORV_MDM_GET_ICCID;
 
-constexpr const char* kIccid = "8944123456789012345F";  // the default SIM's, as published
-constexpr const char* kRequestDone = "MODEM: num=33";
+constexpr const char* kIccid = "8944123456789012345F";         // the default SIM's, as published
 constexpr const char* kQuickWaits = "ORV_AT_WAIT_SCALE=0.02";  // a wait of 10 s becomes 200 ms
 
 // The ICCID request as a probe of a working daemon: it publishes the SIM's ICCID again.

@@ -21,12 +21,9 @@ using Store = std::map<std::string, std::string>;
 
 constexpr const char* kQuickWaits = "ORV_AT_WAIT_SCALE=0.02";  // a wait of 10 s becomes 200 ms
 
-// Sends a request and waits until the daemon has served it (its closing log line).
+// Sends a request and waits until the daemon has served it.
 void serve(Rig& rig, std::uint32_t id, const std::string& payload = "") {
-    const std::size_t before = count(rig.log_messages(), "MODEM: num=33");
-    rig.send(id, payload);
-    ASSERT_TRUE(rig.wait_for([&] { return count(rig.log_messages(), "MODEM: num=33") > before; }))
-        << "request " << id << " was not served";
+    ASSERT_TRUE(rig.serve(id, payload)) << "request " << id << " was not served";
 }
 
 // After a command the modem never answers, the next command is sent: the operator pay-type

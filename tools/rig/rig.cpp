@@ -287,6 +287,12 @@ void Rig::send_raw(const std::string& datagram) {
     }
 }
 
+bool Rig::serve(std::uint32_t id, const std::string& payload, std::chrono::milliseconds timeout) {
+    const std::size_t before = count(log_messages(), kRequestDone);
+    send(id, payload);
+    return wait_for([&] { return count(log_messages(), kRequestDone) > before; }, timeout);
+}
+
 void Rig::modem_ctl(const std::vector<std::string>& words) {
     std::vector<std::string> argv = {bin_path("orv_modem_sim"), "ctl", path("modem.ctl")};
     argv.insert(argv.end(), words.begin(), words.end());

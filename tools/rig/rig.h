@@ -77,6 +77,10 @@ class Rig {
     // Sends one request datagram (identifier then payload) to the daemon.
     void send(std::uint32_t id, const std::string& payload = {});
     void send_raw(const std::string& datagram);
+    // Sends one request and waits until the daemon has served it (its closing log line,
+    // kRequestDone); false when it did not end in time.
+    bool serve(std::uint32_t id, const std::string& payload = {},
+               std::chrono::milliseconds timeout = 10s);
 
     // One control command to the virtual modem, word by word; throws when it fails.
     void modem_ctl(const std::vector<std::string>& words);
@@ -129,6 +133,9 @@ class Rig {
     std::vector<std::string> received_;
     client::Store kept_store_;
 };
+
+// What the daemon logs as each request ends.
+inline constexpr const char* kRequestDone = "MODEM: num=33";
 
 std::string bin_path(const std::string& name);
 // The number after "KEY:" in /proc/PID/FILE ("VmRSS" in "status", "Pss" in "smaps_rollup",
