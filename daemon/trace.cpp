@@ -69,6 +69,7 @@ constexpr std::size_t kRecordSize = 64 * 1024;
 // "}\n".
 constexpr std::size_t kTailRoom = 32;
 constexpr off_t kRotateBytes = 4 * 1024 * 1024;
+off_t g_rotate_bytes = kRotateBytes;  // ORV_TRACE_LIMIT moves it, for tests and diagnostics
 // The store values the daemon reads, recorded at the head of each file.
 constexpr const char* kPresetNames[] = {"iccid"};
 
@@ -264,7 +265,7 @@ bool open_file() {
 // between requests only, so that a request never spans two files.
 void rotate_if_full() {
     struct stat st {};
-    if (fstat(g_fd, &st) != 0 || st.st_size < kRotateBytes) {
+    if (fstat(g_fd, &st) != 0 || st.st_size < g_rotate_bytes) {
         return;
     }
     char old_path[PATH_MAX + 2];
@@ -295,6 +296,10 @@ void start() {
         return;
     }
     std::memcpy(g_path, path, n + 1);
+    const char* limit = std::getenv("ORV_TRACE_LIMIT");
+    if (limit != nullptr && std::atoll(limit) > 0) {
+        g_rotate_bytes = static_cast<off_t>(std::atoll(limit));
+    }
     g_start_ns = now_ns();
     open_file();
 }
