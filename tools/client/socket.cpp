@@ -32,6 +32,18 @@ std::string errno_text() {
     return std::strerror(errno);
 }
 
+// The address of `path` and a new datagram socket; -1 with a message in `error`.
+int new_socket(const std::string& path, sockaddr_un& addr, std::string& error) {
+    if (!make_address(path, addr, error)) {
+        return -1;
+    }
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = "cannot create a socket: " + errno_text();
+    }
+    return fd;
+}
+
 }  // namespace
 
 std::string join_path(std::string_view dir, std::string_view name) {
@@ -46,12 +58,8 @@ std::string join_path(std::string_view dir, std::string_view name) {
 SendResult send_datagram(const std::string& path, std::string_view datagram, std::string& error,
                          double timeout_s) {
     sockaddr_un addr{};
-    if (!make_address(path, addr, error)) {
-        return SendResult::kFailed;
-    }
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int fd = new_socket(path, addr, error);
     if (fd < 0) {
-        error = "cannot create a socket: " + errno_text();
         return SendResult::kFailed;
     }
     // Connected, so that poll() tells when the daemon's queue has room again; every send is
@@ -103,12 +111,8 @@ SendResult send_datagram(const std::string& path, std::string_view datagram, std
 
 Receiver probe_receiver(const std::string& path, std::string& error) {
     sockaddr_un addr{};
-    if (!make_address(path, addr, error)) {
-        return Receiver::kFailed;
-    }
-    const int probe = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int probe = new_socket(path, addr, error);
     if (probe < 0) {
-        error = "cannot create a socket: " + errno_text();
         return Receiver::kFailed;
     }
     const int rc = connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
@@ -125,10 +129,6 @@ Receiver probe_receiver(const std::string& path, std::string& error) {
 }
 
 int bind_datagram_socket(const std::string& path, std::string& error) {
-    sockaddr_un addr{};
-    if (!make_address(path, addr, error)) {
-        return -1;
-    }
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0) {
         if (!S_ISSOCK(st.st_mode)) {
@@ -148,9 +148,9 @@ int bind_datagram_socket(const std::string& path, std::string& error) {
             return -1;
         }
     }
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    const int fd = new_socket(path, addr, error);
     if (fd < 0) {
-        error = "cannot create a socket: " + errno_text();
         return -1;
     }
     if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
