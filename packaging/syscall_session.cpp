@@ -25,7 +25,6 @@ namespace {
 using namespace orv::e2e;
 using namespace orv::msg;
 
-constexpr const char* kDone = "MODEM: num=33";  // the dispatcher's last line for each request
 constexpr const char* kIccid = "8944123456789012345F";
 
 // A step without its effect ends the session (the rig stops the daemon and the modem).
@@ -42,10 +41,7 @@ bool exists(const std::string& path) {
 
 // Sends a request and waits for its last log line in the current log file.
 void serve(Rig& rig, std::uint32_t id, const std::string& payload = {}) {
-    const std::size_t before = count(rig.log_messages(), kDone);
-    rig.send(id, payload);
-    check(rig.wait_for([&] { return count(rig.log_messages(), kDone) > before; }, 20s, 10ms),
-          std::string(msg_name(id)) + " was not served");
+    check(rig.serve(id, payload, 20s), std::string(msg_name(id)) + " was not served");
 }
 
 // The ICCID request, asked until it is published again (a line that came back may take one).
@@ -140,10 +136,10 @@ void run(const Lines& wrapper) {
         return false;
     };
     check(requests_until([&] { return exists(log + ".1"); }) &&
-              rig.wait_for([&] { return count(rig.log_messages(), kDone) > 0; }),
+              rig.wait_for([&] { return count(rig.log_messages(), kRequestDone) > 0; }),
           "the log was not rotated");
     check(rename(log.c_str(), (log + ".moved").c_str()) == 0, "cannot move the log");
-    check(requests_until([&] { return count(rig.log_messages(), kDone) > 0; }),
+    check(requests_until([&] { return count(rig.log_messages(), kRequestDone) > 0; }),
           "no new log after it was moved away");
 
     // On TCP from here (a pty stays exclusive while the modem holds it, so a daemon started again
