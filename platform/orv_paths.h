@@ -29,7 +29,7 @@ const char* get(const PathVar& var);
 bool join(char* out, std::size_t size, const char* dir, const char* name);
 
 // Creates `dir` and any missing parents with mode 0750 (whatever the umask; a folder that exists
-// keeps its mode). True when the folder exists afterwards.
+// keeps its mode). True when the folder exists afterwards; false with errno set otherwise.
 bool make_dirs(const char* dir);
 
 // Creates the folder that holds `file_path`.

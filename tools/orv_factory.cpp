@@ -33,7 +33,8 @@ constexpr const char* kUsage =
     "                     created with mode 0750 when missing\n"
     "  --fill-field NAME  let field NAME take its whole width without terminator\n"
     "                     (for testing how the daemon reads such a field)\n"
-    "  --help             print this help\n"
+    "  -h, --help         print this help\n"
+    "  --version          print the version\n"
     "\n"
     "Items are written atomically (temporary file, then rename).\n"
     "Exit status: 0 done, 1 item missing or not writable, 2 usage error.\n";
@@ -46,7 +47,7 @@ enum LongOnly : int {
     kOptManufacturer,
     kOptIntegrated,
     kOptFillField,
-    kOptHelp,
+    kOptVersion,
 };
 
 const option kOptions[] = {
@@ -57,7 +58,8 @@ const option kOptions[] = {
     {"manufacturer", required_argument, nullptr, kOptManufacturer},
     {"integrated", required_argument, nullptr, kOptIntegrated},
     {"fill-field", required_argument, nullptr, kOptFillField},
-    {"help", no_argument, nullptr, kOptHelp},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
     std::array<bool, kVersionFieldCount> fill{};
     bool any_version_option = false;
     int c = 0;
-    while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
         switch (c) {
             case kOptDir:
                 dir = optarg;
@@ -166,8 +168,11 @@ int main(int argc, char** argv) {
                 any_version_option = true;
                 break;
             }
-            case kOptHelp:
+            case 'h':
                 std::fputs(kUsage, stdout);
+                return kExitOk;
+            case kOptVersion:
+                std::fputs(version_line("orv_factory").c_str(), stdout);
                 return kExitOk;
             default:
                 std::fputs("Try 'orv_factory --help'.\n", stderr);

@@ -35,18 +35,20 @@ constexpr const char* kUsage =
     "  --count N      exit 0 after N notifications\n"
     "  --timeout S    give up after S seconds (exit 1)\n"
     "  --run-dir DIR  folder of the socket (default $ORV_RUN_DIR or /var/run/orv)\n"
-    "  --help         print this help\n"
+    "  -h, --help     print this help\n"
+    "  --version      print the version\n"
     "\n"
     "Exit status: 0 after N notifications (or stopped by a signal without --count),\n"
     "1 socket unavailable or timeout, 2 usage error.\n";
 
-enum LongOnly : int { kOptCount = 256, kOptTimeout, kOptRunDir, kOptHelp };
+enum LongOnly : int { kOptCount = 256, kOptTimeout, kOptRunDir, kOptVersion };
 
 const option kOptions[] = {
     {"count", required_argument, nullptr, kOptCount},
     {"timeout", required_argument, nullptr, kOptTimeout},
     {"run-dir", required_argument, nullptr, kOptRunDir},
-    {"help", no_argument, nullptr, kOptHelp},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -69,7 +71,7 @@ double monotonic_seconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-int listen_loop(int fd, long count, double timeout) {
+int listen_loop(int fd, const std::string& path, long count, double timeout) {
     const double deadline = timeout >= 0 ? monotonic_seconds() + timeout : -1;
     long received = 0;
     static unsigned char buf[kReceiveSize];
@@ -90,7 +92,8 @@ int listen_loop(int fd, long count, double timeout) {
             continue;
         }
         if (rc < 0) {
-            std::fprintf(stderr, "orv_mc_listen: poll: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "orv_mc_listen: cannot wait on %s: %s\n", path.c_str(),
+                         std::strerror(errno));
             return kExitFailed;
         }
         if (rc == 0) {
@@ -102,7 +105,8 @@ int listen_loop(int fd, long count, double timeout) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
-            std::fprintf(stderr, "orv_mc_listen: receive: %s\n", std::strerror(errno));
+            std::fprintf(stderr, "orv_mc_listen: cannot receive on %s: %s\n", path.c_str(),
+                         std::strerror(errno));
             return kExitFailed;
         }
         const std::size_t real = static_cast<std::size_t>(n);
@@ -124,7 +128,7 @@ int main(int argc, char** argv) {
     double timeout = -1;
     int c = 0;
     std::string error;
-    while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
         switch (c) {
             case kOptCount:
                 if (!parse_count_option(optarg, count, error)) {
@@ -139,8 +143,11 @@ int main(int argc, char** argv) {
             case kOptRunDir:
                 run_dir = optarg;
                 break;
-            case kOptHelp:
+            case 'h':
                 std::fputs(kUsage, stdout);
+                return kExitOk;
+            case kOptVersion:
+                std::fputs(version_line("orv_mc_listen").c_str(), stdout);
                 return kExitOk;
             default:
                 std::fputs("Try 'orv_mc_listen --help'.\n", stderr);
@@ -152,7 +159,8 @@ int main(int argc, char** argv) {
     }
 
     if (!orv::paths::make_dirs(run_dir.c_str())) {
-        std::fprintf(stderr, "orv_mc_listen: cannot create the folder %s\n", run_dir.c_str());
+        std::fprintf(stderr, "orv_mc_listen: cannot create the folder %s: %s\n", run_dir.c_str(),
+                     std::strerror(errno));
         return kExitFailed;
     }
     const std::string path = join_path(run_dir, orv::msg::kControllerSocketName);
@@ -166,7 +174,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 
-    const int status = listen_loop(fd, count, timeout);
+    const int status = listen_loop(fd, path, count, timeout);
     close(fd);
     unlink(path.c_str());
     return status;

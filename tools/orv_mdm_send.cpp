@@ -56,7 +56,8 @@ constexpr const char* kUsage =
     "  --db PATH           parameter store for --wait-store (default $ORV_NVRAM)\n"
     "  --log-dir DIR       the daemon's log folder for --wait-store (default $ORV_LOG_DIR)\n"
     "  --list              print the identifiers, names and payload options\n"
-    "  --help              print this help\n"
+    "  -h, --help          print this help\n"
+    "  --version           print the version\n"
     "\n"
     "Exit status: 0 sent (with --wait-store: served, the value printed), 1 no daemon listens,\n"
     "its queue stayed full (busy or hung), the send failed, the store or the log cannot be\n"
@@ -78,7 +79,7 @@ enum LongOnly : int {
     kOptDb,
     kOptLogDir,
     kOptList,
-    kOptHelp,
+    kOptVersion,
 };
 
 const option kOptions[] = {
@@ -97,7 +98,8 @@ const option kOptions[] = {
     {"db", required_argument, nullptr, kOptDb},
     {"log-dir", required_argument, nullptr, kOptLogDir},
     {"list", no_argument, nullptr, kOptList},
-    {"help", no_argument, nullptr, kOptHelp},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -400,7 +402,7 @@ int main(int argc, char** argv) {
 
     int c = 0;
     std::string error;
-    while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
         switch (c) {
             case kOptPin:
                 payload_opts.pin = optarg;
@@ -450,8 +452,11 @@ int main(int argc, char** argv) {
             case kOptList:
                 list = true;
                 break;
-            case kOptHelp:
+            case 'h':
                 std::fputs(kUsage, stdout);
+                return kExitOk;
+            case kOptVersion:
+                std::fputs(version_line("orv_mdm_send").c_str(), stdout);
                 return kExitOk;
             default:
                 std::fputs("Try 'orv_mdm_send --help'.\n", stderr);

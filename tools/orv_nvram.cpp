@@ -36,19 +36,21 @@ constexpr const char* kUsage =
     "  --hex          get, list: print values as hex; set: VALUE is given as hex\n"
     "  --count N      watch: exit 0 after N changes\n"
     "  --timeout S    watch: give up after S seconds (exit 1)\n"
-    "  --help         print this help\n"
+    "  -h, --help     print this help\n"
+    "  --version      print the version\n"
     "\n"
     "Exit status: 0 done, 1 value missing, store unreadable or watch timed out,\n"
     "2 usage error.\n";
 
-enum LongOnly : int { kOptDb = 256, kOptHex, kOptCount, kOptTimeout, kOptHelp };
+enum LongOnly : int { kOptDb = 256, kOptHex, kOptCount, kOptTimeout, kOptVersion };
 
 const option kOptions[] = {
     {"db", required_argument, nullptr, kOptDb},
     {"hex", no_argument, nullptr, kOptHex},
     {"count", required_argument, nullptr, kOptCount},
     {"timeout", required_argument, nullptr, kOptTimeout},
-    {"help", no_argument, nullptr, kOptHelp},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kOptVersion},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -172,7 +174,7 @@ int main(int argc, char** argv) {
     double timeout = -1;
     int c = 0;
     std::string error;
-    while ((c = getopt_long(argc, argv, "", kOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
         switch (c) {
             case kOptDb:
                 db = optarg;
@@ -190,8 +192,11 @@ int main(int argc, char** argv) {
                     return usage_error(error);
                 }
                 break;
-            case kOptHelp:
+            case 'h':
                 std::fputs(kUsage, stdout);
+                return kExitOk;
+            case kOptVersion:
+                std::fputs(version_line("orv_nvram").c_str(), stdout);
                 return kExitOk;
             default:
                 std::fputs("Try 'orv_nvram --help'.\n", stderr);

@@ -81,6 +81,7 @@ bool make_dirs(const char* dir) {
     char path[4096];
     const std::size_t len = std::strlen(dir);
     if (len == 0 || len >= sizeof path) {
+        errno = len == 0 ? ENOENT : ENAMETOOLONG;  // errno says why, as after a failed mkdir
         return false;
     }
     std::memcpy(path, dir, len + 1);
@@ -97,7 +98,14 @@ bool make_dirs(const char* dir) {
         }
     }
     struct stat st {};
-    return stat(dir, &st) == 0 && S_ISDIR(st.st_mode);
+    if (stat(dir, &st) != 0) {
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 bool make_parent_dirs(const char* file_path) {
@@ -111,6 +119,7 @@ bool make_parent_dirs(const char* file_path) {
         return true;  // the root
     }
     if (len >= sizeof dir) {
+        errno = ENAMETOOLONG;
         return false;
     }
     std::memcpy(dir, file_path, len);

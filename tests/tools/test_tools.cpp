@@ -302,4 +302,72 @@ TEST_F(ToolBinaries, ListenerPrintsEachNotificationOnOneLine) {
             {"orv_mc_listen --count 1 --timeout 0.2", 1, ""}});
 }
 
+// The conventions of every tool, the development tools with them when they are built: -h and
+// --help print the usage (its exit statuses included) on standard output, --version the program's
+// name and the project's version; each exits 0 and writes nothing on standard error.
+TEST_F(ToolBinaries, EveryToolAnswersHelpAndVersion) {
+    struct Row {
+        std::string command;  // the tool, or the tool and its command word
+        std::string usage;    // what its usage begins with
+        bool version;         // whether it answers --version (a command word does not)
+    };
+    const std::vector<Row> rows = {
+        {"orv_mdm_send", "Usage: orv_mdm_send ", true},
+        {"orv_nvram", "Usage: orv_nvram ", true},
+        {"orv_mc_listen", "Usage: orv_mc_listen ", true},
+        {"orv_factory", "Usage: orv_factory ", true},
+#ifdef ORV_DEV_TOOLS
+        {"orv_trace", "Usage: orv_trace ", true},
+        {"orv_trace show", "Usage: orv_trace show ", false},
+        {"orv_trace redact", "Usage: orv_trace redact ", false},
+        {"orv_trace replay", "Usage: orv_trace replay ", false},
+        {"orv_modem_sim", "Usage: orv_modem_sim ", true},
+        {"orv_modem_sim ctl", "Usage: orv_modem_sim ctl ", true},
+#endif
+    };
+    for (const Row& row : rows) {
+        for (const char* flag : {" -h", " --help"}) {
+            const Result r = run(row.command + flag);
+            EXPECT_EQ(r.status, 0) << row.command << flag << ": " << r.err;
+            EXPECT_TRUE(r.out.starts_with(row.usage)) << row.command << flag << ": " << r.out;
+            EXPECT_NE(r.out.find("Exit status: 0 "), std::string::npos) << row.command << flag;
+            EXPECT_EQ(r.err, "") << row.command << flag;
+        }
+        if (row.version) {
+            const Result r = run(row.command + " --version");
+            const std::string program = row.command.substr(0, row.command.find(' '));
+            EXPECT_EQ(r.status, 0) << row.command;
+            EXPECT_EQ(r.out, program + " (orv_mdm) " ORV_PROJECT_VERSION "\n") << row.command;
+        }
+    }
+}
+
+// A file, folder or socket that cannot be had is named with the system's reason. The paths lead
+// through a plain file, so they fail for root too.
+TEST_F(ToolBinaries, FailuresNameThePathAndTheReason) {
+    const std::string file = dir_ + "/plain";
+    std::ofstream(file) << "x";
+    const std::string below = file + "/sub";
+    const std::string not_dir = ": Not a directory";
+    std::vector<std::tuple<std::string, int, std::string>> calls = {
+        {"orv_nvram --db " + below + "/nvram.db set a b", 1,
+         "cannot create the folder of " + below + "/nvram.db" + not_dir},
+        {"orv_nvram --db " + below + " list", 1, "no parameter store at " + below + not_dir},
+        {"orv_factory --dir " + below + " language on", 1,
+         "cannot create the folder " + below + not_dir},
+        {"orv_factory --dir " + file + " show", 1, "cannot open " + file + "/2301" + not_dir},
+        {"orv_mc_listen --run-dir " + below + " --timeout 1", 1,
+         "cannot create the folder " + below + not_dir},
+        {"orv_mdm_send --run-dir " + below + " get_imei", 1,
+         "cannot send to " + below + "/orv_mdm_path" + not_dir},
+#ifdef ORV_DEV_TOOLS
+        {"orv_trace show " + below, 2, below + ": cannot be opened" + not_dir},
+        {"orv_modem_sim --pty --profile " + below, 2, below + ": cannot open" + not_dir},
+        {"orv_modem_sim --pty --journal " + below, 1, "cannot open journal " + below + not_dir},
+        {"orv_modem_sim ctl " + below + " state", 2, "cannot reach " + below + not_dir},
+#endif
+    };
+    expect(calls);
+}
+
 }  // namespace

@@ -24,6 +24,10 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// What every tool prints for --version: "NAME (orv_mdm) X.Y.Z" and a line feed, X.Y.Z being the
+// project's version (wire/version.h).
+std::string version_line(std::string_view tool);
+
 // ---- Text helpers.
 
 // Bytes as every tool and the virtual modem show them: printable ASCII as itself (the double

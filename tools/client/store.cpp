@@ -69,7 +69,7 @@ bool Store::open(const std::string& path, bool create, std::string& error) {
     struct stat st {};
     const bool exists = stat(path.c_str(), &st) == 0;
     if (!exists && !create) {
-        error = "no parameter store at " + path;
+        error = "no parameter store at " + path + ": " + std::strerror(errno);
         return false;
     }
     if (!exists && !orv::paths::make_store_file(path.c_str())) {

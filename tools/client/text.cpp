@@ -9,6 +9,7 @@
 
 #include "core/answer.h"
 #include "tools/client/orv_client.h"
+#include "wire/version.h"
 
 namespace orv::client {
 
@@ -42,6 +43,10 @@ bool parse_unsigned(std::string_view text, unsigned long long& out) {
 }
 
 }  // namespace
+
+std::string version_line(std::string_view tool) {
+    return std::string(tool) + " (orv_mdm) " ORV_VERSION "\n";
+}
 
 std::string escape_bytes(std::string_view bytes) {
     std::string out;

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "tools/client/orv_client.h"
+
 namespace orv::modem_sim {
 
 namespace {
@@ -188,9 +190,30 @@ void ControlServer::serve(const std::function<std::string(const std::string&)>& 
     ::close(fd);
 }
 
+constexpr const char* kCtlUsage =
+    "Usage: orv_modem_sim ctl SOCKET COMMAND...\n"
+    "Sends one control command to the virtual modem listening on SOCKET (its --control\n"
+    "PATH) and prints the reply; 'orv_modem_sim ctl SOCKET help' lists the commands.\n"
+    "\n"
+    "  -h, --help   print this help\n"
+    "  --version    print the version\n"
+    "\n"
+    "Exit status: 0 done, 1 the modem refused the command (an \"error:\" reply), 2 usage\n"
+    "error, SOCKET not reachable or no reply.\n";
+
 int control_client(int argc, char** argv) {
+    const std::string_view first = argc >= 3 ? argv[2] : "";
+    if (first == "-h" || first == "--help") {
+        std::fputs(kCtlUsage, stdout);
+        return 0;
+    }
+    if (first == "--version") {
+        std::fputs(client::version_line("orv_modem_sim").c_str(), stdout);
+        return 0;
+    }
     if (argc < 4) {
-        std::fputs("usage: orv_modem_sim ctl SOCKET COMMAND...\n", stderr);
+        std::fprintf(stderr, "orv_modem_sim ctl: missing %s\n%s", argc < 3 ? "SOCKET" : "COMMAND",
+                     kCtlUsage);
         return 2;
     }
     std::string line;

@@ -162,12 +162,13 @@ void Line::open_pty() {
 void Line::open_listener() {
     const std::string& address = opts_.listen;  // tcp:HOST:PORT
     const std::size_t colon = address.rfind(':');
-    const std::string host = colon > 4 ? address.substr(4, colon - 4) : "";
-    const int port = colon > 4 ? std::atoi(address.c_str() + colon + 1) : -1;
+    const bool parts = address.starts_with("tcp:") && colon != std::string::npos && colon > 4;
+    const std::string host = parts ? address.substr(4, colon - 4) : "";
+    const int port = parts ? std::atoi(address.c_str() + colon + 1) : -1;
     sockaddr_in addr{.sin_family = AF_INET, .sin_port = htons(static_cast<std::uint16_t>(port))};
-    if (!address.starts_with("tcp:") || colon == std::string::npos || port < 0 || port > 65535 ||
+    if (!parts || port < 0 || port > 65535 ||
         ::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
-        throw std::runtime_error("--listen wants tcp:HOST:PORT, got " + address);
+        throw std::invalid_argument("--listen wants tcp:HOST:PORT, got " + address);
     }
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     const int one = 1;

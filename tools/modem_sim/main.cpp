@@ -39,11 +39,16 @@ struct Options {
 };
 
 constexpr const char* kUsage =
-    "usage: orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) [options]\n"
+    "Usage: orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) [options]\n"
     "       orv_modem_sim (--pty [--link PATH] | --listen tcp:HOST:PORT) --replay FILE [--fast]\n"
     "                     [--hold]\n"
-    "       orv_modem_sim ctl SOCKET COMMAND...\n"
-    "options:\n"
+    "       orv_modem_sim ctl SOCKET COMMAND...   ('orv_modem_sim ctl --help')\n"
+    "A virtual AT modem with a virtual SIM on a pseudo-terminal or a TCP port.\n"
+    "\n"
+    "Options:\n"
+    "  --pty                 open a pseudo-terminal (prints \"pty: PATH\")\n"
+    "  --link PATH           with --pty: keep a symbolic link PATH to the pty\n"
+    "  --listen tcp:HOST:PORT  listen on a TCP port instead (prints \"tcp: HOST:PORT\")\n"
     "  --profile FILE        modem and SIM profile (TOML); built-in default without it\n"
     "  --sim NAME            insert this SIM of the profile at start ('none' for an empty slot)\n"
     "  --journal FILE        append every received command line to FILE\n"
@@ -55,11 +60,18 @@ constexpr const char* kUsage =
     "  --hold                with --replay: answer OK to every command and play nothing until\n"
     "                        the control command play (a trace that begins mid-session)\n"
     "  -v, --verbose         log the conversation on standard error\n"
-    "  -h, --help            this text\n";
+    "  -h, --help            print this help\n"
+    "  --version             print the version\n"
+    "\n"
+    "Exit status: 0 ended by SIGTERM, SIGINT or the control command quit, 1 the line, the\n"
+    "control socket or the journal could not be opened, 2 usage error, or a profile or\n"
+    "trace that cannot be read.\n";
 
-[[noreturn]] void die(const std::string& what) {
+// Ends the program with a message: `status` 2 for a usage error or an input that cannot be read,
+// 1 for what could not be opened.
+[[noreturn]] void die(const std::string& what, int status = 2) {
     std::fprintf(stderr, "orv_modem_sim: %s\n", what.c_str());
-    std::exit(2);
+    std::exit(status);
 }
 
 int number(const char* text, const char* option) {
@@ -95,6 +107,7 @@ constexpr OptionRow kOptions[] = {
     {"hold", no_argument, [](Options& o, const char*) { o.hold = true; }},
 };
 constexpr int kFirstOption = 1000;
+constexpr int kOptVersion = kFirstOption - 1;
 
 Options parse_options(int argc, char** argv) {
     std::vector<option> longs;
@@ -104,6 +117,7 @@ Options parse_options(int argc, char** argv) {
     }
     longs.insert(longs.end(), {{"verbose", no_argument, nullptr, 'v'},
                                {"help", no_argument, nullptr, 'h'},
+                               {"version", no_argument, nullptr, kOptVersion},
                                {nullptr, 0, nullptr, 0}});
     Options o;
     // "+": stop at the first word that is not an option.
@@ -112,6 +126,9 @@ Options parse_options(int argc, char** argv) {
             kOptions[c - kFirstOption].set(o, optarg);
         } else if (c == 'v') {
             o.line.verbose = true;
+        } else if (c == kOptVersion) {
+            std::fputs(client::version_line("orv_modem_sim").c_str(), stdout);
+            std::exit(0);
         } else {
             std::fputs(kUsage, c == 'h' ? stdout : stderr);
             std::exit(c == 'h' ? 0 : 2);
@@ -311,8 +328,14 @@ int main(int argc, char** argv) {
     const Options o = parse_options(argc, argv);
     try {
         o.replay.empty() ? interpret(o) : replay(o);
-    } catch (const std::runtime_error& e) {
+    } catch (const ProfileError& e) {
         die(e.what());
+    } catch (const TraceError& e) {
+        die(e.what());
+    } catch (const std::invalid_argument& e) {
+        die(e.what());
+    } catch (const std::runtime_error& e) {
+        die(e.what(), 1);
     }
     return 0;
 }

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <type_traits>
@@ -545,9 +547,10 @@ Profile parse_profile(std::string_view toml_text, const std::string& source_name
 }
 
 Profile load_profile(const std::string& path) {
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw ProfileError(path + ": cannot open");
+        throw ProfileError(path + ": cannot open: " + std::strerror(errno != 0 ? errno : EIO));
     }
     std::ostringstream text;
     text << in.rdbuf();

@@ -22,6 +22,7 @@ constexpr const char* kUsage =
     "Usage: orv_trace show FILE [--id N|NAME] [--from SECONDS] [--to SECONDS]\n"
     "       orv_trace redact FILE [-o OUT]\n"
     "       orv_trace replay FILE [--fast] [--wait-scale X]\n"
+    "       orv_trace -h|--help | --version\n"
     "Reads a field trace of the modem manager (docs/traces.md).\n"
     "\n"
     "  show     print the trace as a timeline: start-up, then each request with its\n"
@@ -280,6 +281,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     if (args[0] == "--help" || args[0] == "-h") {
         out << kUsage;
+        return client::kExitOk;
+    }
+    if (args[0] == "--version") {
+        out << client::version_line("orv_trace");
         return client::kExitOk;
     }
     for (const Command& c : kCommands) {

@@ -532,7 +532,7 @@ bool read_trace(const std::string& path, std::vector<Record>& out, std::string& 
     std::ostringstream all;
     all << in.rdbuf();
     if (in.bad()) {
-        error = path + ": cannot be read";
+        error = path + ": cannot be read: " + std::strerror(errno != 0 ? errno : EIO);
         return false;
     }
     if (!parse_trace(all.str(), path, out, error)) {
