@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and checks what lands there:
-#   - exactly the expected files, with program and data modes, and no development tool;
+#   - exactly the expected files, with program and data modes, the completion's links, and no
+#     development tool;
 #   - the device database opens and holds the language table;
 #   - the paths the systemd unit and the init script name are the files of this install (they
 #     are written for the prefix of each install);
 #   - the unit passes `systemd-analyze verify` (when systemd-analyze exists; systemd need not be
-#     running) and the init script passes `sh -n` (and `busybox sh -n` when busybox exists).
+#     running) and the init script passes `sh -n` (and `busybox sh -n` when busybox exists);
+#   - each man page is in the section its .TH names; the completion registers each tool.
 # Usage: check_install.sh BUILD SBINDIR BINDIR DATADIR UNITDIR SYSUSERSDIR INITDIR UDEVDIR
+#                         MANDIR COMPLETIONDIR
 # The folders are relative to the install prefix.
 set -uo pipefail
 build=$1 sbindir=$2 bindir=$3 datadir=$4 unitdir=$5 sysusersdir=$6 initdir=$7 udevdir=$8
+mandir=$9 compdir=${10}
+tools="orv_mdm_send orv_nvram orv_mc_listen orv_factory"
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -26,18 +31,28 @@ if ! cmake --install "$build" --prefix "$root" >"$tmp/install.log" 2>&1; then
   exit 1
 fi
 
-# 1. The layout: every file with its mode, nothing else.
+# FOLDER: its files with their modes and its links with their targets, sorted by path.
+listing() {
+  (cd "$1" && find . -type f -printf '%m %P\n' -o -type l -printf 'link %P -> %l\n') | sort -k2
+}
+
+# 1. The layout: every file with its mode, every link with its target, nothing else.
 {
-  for p in orv_mdm_send orv_nvram orv_mc_listen orv_factory; do echo "755 $bindir/$p"; done
+  for p in $tools; do
+    echo "755 $bindir/$p"
+    echo "644 $mandir/man1/$p.1"
+    echo "link $compdir/$p -> orv"
+  done
   echo "755 $sbindir/orv_mdm"
+  echo "644 $mandir/man8/orv_mdm.8"
+  echo "644 $compdir/orv"
   echo "644 $datadir/orv/device.db"
   echo "644 $unitdir/orv-mdm.service"
   echo "644 $sysusersdir/orv.conf"
   echo "755 $initdir/orv-mdm"
   echo "644 $udevdir/77-orv-modem.rules"
 } | sort -k2 >"$tmp/expected"
-(cd "$root" && find . -type f -printf '%m %P\n' -o -type l -printf 'link %P\n') | sort -k2 \
-  >"$tmp/actual"
+listing "$root" >"$tmp/actual"
 if ! diff -u "$tmp/expected" "$tmp/actual" >"$tmp/layout.diff"; then
   cat "$tmp/layout.diff" >&2
   fail "installed files differ from the expected layout (- expected, + installed)"
@@ -96,8 +111,21 @@ if command -v udevadm >/dev/null 2>&1 && udevadm verify --help >/dev/null 2>&1; 
   udevadm verify "$rules" >&2 || fail "udevadm verify $rules"
 fi
 
+# 7. Man pages in the section their .TH names; the completion registers every tool.
+for page in "$root/$mandir"/man*/*; do
+  name=$(basename "$page") section=$(basename "$(dirname "$page")")
+  th=$(sed -n 's/^\.TH \([^ ]*\) \([0-9]\) .*/\1 \2/p' "$page")
+  want="$(tr '[:lower:]' '[:upper:]' <<<"${name%.*}") ${section#man}"
+  [ "$th" = "$want" ] && [ "${name##*.}" = "${section#man}" ] ||
+    fail "man page $section/$name: .TH '$th', wanted '$want'"
+done
+for p in $tools; do
+  bash -c ". '$root/$compdir/$p' && complete -p $p" >/dev/null 2>&1 ||
+    fail "the completion does not register $p"
+done
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
-echo "install layout, device database, service files: OK"
+echo "install layout, device database, service files, man pages, completion: OK"
