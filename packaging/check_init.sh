@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs the installed init script for real: start, status, a second start, restart and stop of
-# the installed daemon (the one the script names) as user nobody, with the run, store, log and
-# factory folders in a temporary tree (through the defaults file the script reads). Checks the daemon's user and group, the folders' owners and
-# modes, the request socket, the pidfile, and the status exit codes.
+# Runs the installed init script for real: start, status, a second start, restart, force-reload
+# and stop of the installed daemon (the one the script names) as user nobody, with the run, store,
+# log and factory folders in a temporary tree (through the defaults file the script reads).
+# Checks the daemon's user and group, the folders' owners and modes, the request socket, the
+# pidfile, and the status exit codes.
 # Needs root (to change user) and start-stop-daemon; exits 77 (skipped) without them.
 # Usage: check_init.sh BUILD SBINDIR DATADIR INITDIR
 set -uo pipefail
@@ -93,6 +94,14 @@ if [ "$new_pid" = "$pid" ] || ! alive "$new_pid"; then
 fi
 ! alive "$pid" || fail "restart left the old daemon $pid running"
 
+expect_rc "force-reload" 0 svc force-reload
+reloaded_pid=$(cat "$tmp/orv-mdm.pid" 2>/dev/null)
+if [ "$reloaded_pid" = "$new_pid" ] || ! alive "$reloaded_pid"; then
+  fail "force-reload: pid '$new_pid' -> '$reloaded_pid'"
+fi
+! alive "$new_pid" || fail "force-reload left the old daemon $new_pid running"
+new_pid=$reloaded_pid
+
 expect_rc "stop" 0 svc stop
 ! alive "$new_pid" || fail "stop left the daemon $new_pid running"
 [ ! -e "$tmp/orv-mdm.pid" ] || fail "stop left the pidfile"
@@ -107,4 +116,4 @@ if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed" >&2
   exit 1
 fi
-echo "init script start/status/restart/stop: OK"
+echo "init script start/status/restart/force-reload/stop: OK"
