@@ -45,7 +45,7 @@ constexpr const char* kShowUsage =
     "  --to SECONDS     only those that begin at or before SECONDS\n"
     "  --help           print this help\n"
     "\n"
-    "Bytes outside printable ASCII, and the backslash, are shown as \\xNN.\n"
+    "Bytes are shown as in every tool: \\\\, \\r, \\n, \\t, \\xNN outside printable ASCII.\n"
     "Exit status: 0 shown, 2 trace not readable (the line is named) or usage error.\n";
 
 constexpr const char* kRedactUsage =
