@@ -56,6 +56,8 @@ enum class LogFile : int {
     radio,
     // the field trace
     trace,
+    // the process entry (its first line: the version)
+    main,
 };
 
 inline constexpr int kLinesPerLogFile = 1000;

@@ -33,6 +33,7 @@
 #include "platform/orv_sys.h"
 #include "wire/mdm_msg.h"
 #include "wire/trace_format.h"
+#include "wire/version.h"
 
 // The library functions behind the wrappers.
 extern "C" {
@@ -210,6 +211,8 @@ void write_head() {
     begin(Kind::kTrace);
     key(field::kVersion);
     put_number(1);
+    key(field::kProgram);
+    put_text(ORV_VERSION);
     key(field::kWall);
     char wall[32] = "";
     const std::time_t now = std::time(nullptr);

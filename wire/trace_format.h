@@ -37,7 +37,8 @@ inline constexpr std::size_t kKindCount = static_cast<std::size_t>(Kind::kIdle) 
 namespace field {
 inline constexpr std::string_view kKind = "k";
 inline constexpr std::string_view kTime = "t";
-inline constexpr std::string_view kVersion = "v";            // trace
+inline constexpr std::string_view kVersion = "v";            // trace: the format's version
+inline constexpr std::string_view kProgram = "ver";          // trace: the daemon's version
 inline constexpr std::string_view kWall = "wall";            // trace
 inline constexpr std::string_view kPid = "pid";              // trace
 inline constexpr std::string_view kContinued = "continued";  // trace, a file begun at a rotation
@@ -71,7 +72,7 @@ struct FieldSpec {
 struct KindSpec {
     Kind kind;
     std::string_view name;
-    std::array<FieldSpec, 4> fields;
+    std::array<FieldSpec, 5> fields;
     std::size_t count;  // fields in use
 };
 
@@ -80,10 +81,11 @@ inline constexpr std::array<KindSpec, kKindCount> kKinds{{
     {Kind::kTrace,
      "trace",
      {{{field::kVersion, Want::kInt},
+       {field::kProgram, Want::kString, true},  // traces of earlier daemons lack it
        {field::kWall, Want::kString},
        {field::kPid, Want::kInt},
        {field::kContinued, Want::kBool, true}}},
-     4},
+     5},
     {Kind::kPreset, "preset", {{{field::kName}, {field::kValue, Want::kStringOrNull}}}, 2},
     {Kind::kCfg,
      "cfg",

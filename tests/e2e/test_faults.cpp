@@ -18,6 +18,7 @@
 
 #include "tools/rig/rig.h"
 #include "wire/mdm_msg.h"
+#include "wire/version.h"
 
 namespace orv::e2e {
 namespace {
@@ -83,6 +84,12 @@ TEST(Faults, ModesWhateverTheUmaskAndAModemThatGoesAwayAndComesBack) {
         << "the modem came back, and the ICCID request was not served";
     EXPECT_EQ(rig.run_second_daemon(), 255);
     EXPECT_TRUE(rig.daemon_running());
+    // Each start begins its log with the version, the refused one (logging to log2/) too.
+    const std::string starting = "orv_mdm " ORV_VERSION " starting";
+    EXPECT_EQ(rig.log_messages().front(), starting);
+    std::string second;
+    std::getline(std::ifstream(rig.path("log2/orv_mdm.log")), second);
+    EXPECT_TRUE(second.ends_with(" " + starting)) << second;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -240,6 +247,9 @@ TEST(Faults, HostFaultsLeaveTheDaemonServing) {
         const std::string traced = "ORV_TRACE=" + rig.path("trace.jsonl");
         rig.start({.tcp_port = 0}, {kQuickWaits, traced});
         ASSERT_TRUE(probe(rig)) << "the first ICCID request was not published";  // store made
+        std::string head;
+        std::getline(std::ifstream(rig.path("trace.jsonl")), head);
+        EXPECT_NE(head.find(R"("ver":")" ORV_VERSION "\""), std::string::npos) << head;
         if (row.at_start) {
             rig.stop_daemon();
         }

@@ -26,7 +26,7 @@ std::string zeros(int n) {
 // A start-up, an ICCID request with an unsolicited line, a PIN entry that times out and is
 // answered late, an IMSI and own number request, and an IMEI read from a modem that prefixes it.
 const std::string kTrace =
-    R"({"k":"trace","t":0,"v":1,"wall":"2026-12-06T10:00:00Z","pid":1234}
+    R"({"k":"trace","t":0,"v":1,"ver":"0.1.0","wall":"2026-12-06T10:00:00Z","pid":1234}
 {"k":"preset","t":0.0001,"n":"iccid","v":"8944123456789012345F"}
 {"k":"req","t":3.1204,"id":27,"m":"\u001B\u0000\u0000\u0000"}
 {"k":"cmd","t":3.1205,"c":"AT+CRSM=176,12258,0,0,10","w":3000}
@@ -160,7 +160,8 @@ TEST_F(TraceTool, ShowsTheSessionAndFiltersIt) {
     const Case cases[] = {
         {{"show", "FILE"},
          0,
-         {"start-up (pid 1234, 2026-12-06T10:00:00Z)", "request 27 ORV_MDM_GET_ICCID",
+         {"start-up (orv_mdm 0.1.0, pid 1234, 2026-12-06T10:00:00Z)",
+          "request 27 ORV_MDM_GET_ICCID",
           "AT+CRSM=176,12258,0,0,10  -> 35 ms  +CRSM: 144, 0,\"984421436587092143F5\" | OK",
           "(unsolicited before the answer: +CREG: 1)", "notify pin_status kind=0 state=\"READY\"",
           "done after 41 ms", "AT+CPIN=\"1234\"  -> timeout after 3000 ms (wait 5000 ms)",

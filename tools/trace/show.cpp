@@ -18,6 +18,13 @@ std::string quoted(std::string_view bytes) {
     return "\"" + client::escape_bytes(bytes) + "\"";
 }
 
+// "orv_mdm X.Y.Z, pid N, WALL" of a trace head; the heads of earlier daemons have no version.
+std::string head_text(const Record& head) {
+    const Value* version = head.find(trace_format::field::kProgram);
+    return (version != nullptr ? "orv_mdm " + client::escape_bytes(version->text) + ", " : "") +
+           "pid " + std::to_string(head.num("pid")) + ", " + client::escape_bytes(head.str("wall"));
+}
+
 std::string milliseconds(double seconds) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.0f ms", seconds * 1000);
@@ -81,8 +88,7 @@ class Timeline {
         } else if (g.type == Group::Type::kBetween) {
             heading(first.t, "between requests");
         } else if (first.kind == Kind::kTrace) {
-            heading(first.t, "start-up (pid " + std::to_string(first.num("pid")) + ", " +
-                                 client::escape_bytes(first.str("wall")) + ")");
+            heading(first.t, "start-up (" + head_text(first) + ")");
             ++i;
         } else {
             heading(first.t, "start-up");
@@ -125,8 +131,7 @@ class Timeline {
         }
         switch (rec.kind) {
             case Kind::kTrace:
-                line("trace head (pid " + std::to_string(rec.num("pid")) + ", " +
-                     client::escape_bytes(rec.str("wall")) + ")");
+                line("trace head (" + head_text(rec) + ")");
                 break;
             case Kind::kPreset: {
                 const Value* v = rec.find("v");
