@@ -351,7 +351,7 @@ TEST_F(ToolBinaries, FailuresNameThePathAndTheReason) {
     const std::string not_dir = ": Not a directory";
     std::vector<std::tuple<std::string, int, std::string>> calls = {
         {"orv_nvram --db " + below + "/nvram.db set a b", 1,
-         "cannot create the folder of " + below + "/nvram.db" + not_dir},
+         "cannot create the parameter store " + below + "/nvram.db" + not_dir},
         {"orv_nvram --db " + below + " list", 1, "no parameter store at " + below + not_dir},
         {"orv_factory --dir " + below + " language on", 1,
          "cannot create the folder " + below + not_dir},
