@@ -43,9 +43,10 @@ step "Factory settings: language follows the SIM, version record"
 "$build/orv_factory" show
 printf 'present=1\nlevel=3\npercent=57\ncharging=1\n' >"$ORV_PWM_SIM"
 
-step "Virtual modem on a pty"
+step "Virtual modem on a pty: a MediaTek-based module like the device's, its SIM PIN-locked"
 "$build/orv_modem_sim" --pty --link "$ORV_MODEM" --journal "$demo/journal" \
-    --control "$demo/modem.ctl" >"$demo/modem.out" 2>&1 &
+    --control "$demo/modem.ctl" --profile "$here/tools/modem_sim/profiles/mediatek.toml" \
+    >"$demo/modem.out" 2>&1 &
 pids+=($!)
 wait_for 10 test -e "$ORV_MODEM"
 cat "$demo/modem.out"
@@ -68,6 +69,7 @@ send() { echo "\$ orv_mdm_send $*"; "$build/orv_mdm_send" "$@"; }
 send TEST_RPC_MSG
 send GET_IMEI --wait-store imei
 send GET_PIN_STATUS --wait-store puknumber
+send VERIFY_PIN --pin 1122 --wait-store pin_code
 send GET_ICCID --wait-store sim_iccid
 send GET_IMSI --wait-store sim_imsi
 send GET_MSISDN --wait-store msisdn
