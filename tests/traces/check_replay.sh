@@ -29,5 +29,27 @@ grep -q 8944123456789012345F "$swap" || fail "no ICCID in $swap to redact"
 "$tool" redact "$swap" -o "$work/redacted.jsonl" 2>/dev/null || fail "redact failed"
 ! grep -q 8944123456789012345F "$work/redacted.jsonl" || fail "the ICCID is still in the redacted trace"
 "$tool" replay --fast "$work/redacted.jsonl" || fail "the redacted trace does not replay"
+# A paced replay stopped by SIGTERM ends its daemon and virtual modem and removes its folder.
+"$tool" replay "$trace" >"$work/stopped.out" 2>&1 &
+replay=$!
+folder=
+for _ in $(seq 400); do
+  for child in $(pgrep -P $replay); do
+    folder=$(tr '\0' '\n' <"/proc/$child/cmdline" 2>/dev/null | sed -n 's|/journal$||p')
+    [ -n "$folder" ] && break
+  done
+  [ -n "$folder" ] && [ -S "$folder/run/orv_mdm_path" ] && break
+  sleep 0.05
+done
+[ -n "$folder" ] || fail "the replay started no virtual modem"
+children=$(pgrep -P $replay | tr '\n' ' ')
+kill -TERM $replay
+wait $replay
+status=$?
+[ $status -eq 143 ] || fail "stopped replay: exit $status, want 143: $(cat "$work/stopped.out")"
+[ ! -e "$folder" ] || fail "the stopped replay left its folder $folder"
+for child in $children; do
+  ! kill -0 "$child" 2>/dev/null || fail "the stopped replay left process $child running"
+done
 echo "edited trace: $(cat "$work/edited.err" | head -1)"
 echo "cut trace: $(cat "$work/cut.err")"

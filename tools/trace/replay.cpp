@@ -4,10 +4,12 @@
 // recorded requests are sent at their recorded pace. The replayed daemon records a trace of its
 // own, and what each request published (commands sent, store writes and commits, notifications,
 // battery indicator) is compared with the recording, request by request.
+#include <signal.h>
 #include <sqlite3.h>
 
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -223,6 +225,22 @@ std::size_t idles(const Records& records) {
 }
 
 // Plays the whole session; the exit status.
+// A SIGINT or SIGTERM received during the replay: the replay ends at its next look, and the rig
+// going out of scope ends the daemon and the virtual modem and removes the temporary folder.
+volatile std::sig_atomic_t g_stopped_by = 0;
+
+void on_stop(int sig) {
+    g_stopped_by = sig;
+}
+
+// Sleeps until `until`, waking early when a stop was asked for.
+void sleep_until_or_stopped(Clock::time_point until) {
+    while (g_stopped_by == 0 && Clock::now() < until) {
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(20)));
+    }
+}
+
 int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std::ostream& err) {
     const std::vector<Part> expected = parts_of(recorded);
     const std::size_t requests = static_cast<std::size_t>(std::count_if(
@@ -280,8 +298,12 @@ int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std
                 first_request_t = part.req->t;
             }
             if (!o.fast) {
-                std::this_thread::sleep_until(
-                    replay_start + std::chrono::duration<double>(part.req->t - first_request_t));
+                sleep_until_or_stopped(replay_start + std::chrono::duration_cast<Clock::duration>(
+                                                          std::chrono::duration<double>(
+                                                              part.req->t - first_request_t)));
+            }
+            if (g_stopped_by != 0) {
+                break;
             }
             write_battery(part, rig.path("battery"));
             rig.send_raw(part.req->str("m"));
@@ -290,11 +312,17 @@ int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std
         const auto limit = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::duration<double>(2 * (part.end - part.begin) + 30));
         Records got;
-        if (!rig.wait_for([&] { return idles(got = read_so_far(replayed)) >= index + 1; }, limit,
-                          std::chrono::milliseconds(5))) {
+        if (!rig.wait_for(
+                [&] {
+                    return g_stopped_by != 0 || idles(got = read_so_far(replayed)) >= index + 1;
+                },
+                limit, std::chrono::milliseconds(5))) {
             err << "orv_trace: replay: the daemon did not finish " << label << " within "
                 << limit.count() / 1000 << " s\n";
             return client::kExitFailed;
+        }
+        if (g_stopped_by != 0) {
+            break;
         }
         if (part.req == nullptr && continued) {
             rig.modem_ctl({"play"});
@@ -318,6 +346,11 @@ int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std
         }
         effects += part.effects.size();
     }
+    if (g_stopped_by != 0) {
+        err << "orv_trace: replay stopped by signal " << g_stopped_by
+            << "; its daemon and virtual modem are ended, its folder removed\n";
+        return 128 + g_stopped_by;
+    }
     out << "orv_trace: replay of " << o.file << " matches: " << requests << " requests, " << effects
         << " commands and publications (AT wait scale " << scale_text << ")\n";
     return client::kExitOk;
@@ -327,12 +360,22 @@ int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std
 
 int replay(const Records& records, const ReplayOptions& options, std::ostream& out,
            std::ostream& err) {
+    struct sigaction stop {
+    }, old_int{}, old_term{};
+    stop.sa_handler = on_stop;
+    sigemptyset(&stop.sa_mask);
+    sigaction(SIGINT, &stop, &old_int);
+    sigaction(SIGTERM, &stop, &old_term);
+    g_stopped_by = 0;
+    int status = client::kExitFailed;
     try {
-        return play(records, options, out, err);
+        status = play(records, options, out, err);
     } catch (const std::exception& e) {
         err << "orv_trace: replay could not run: " << e.what() << "\n";
-        return client::kExitFailed;
     }
+    sigaction(SIGINT, &old_int, nullptr);
+    sigaction(SIGTERM, &old_term, nullptr);
+    return status;
 }
 
 }  // namespace orv::trace
