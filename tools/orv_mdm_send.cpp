@@ -55,7 +55,8 @@ constexpr const char* kUsage =
     "                      (default 15)\n"
     "  --db PATH           parameter store for --wait-store (default $ORV_NVRAM)\n"
     "  --log-dir DIR       the daemon's log folder for --wait-store (default $ORV_LOG_DIR)\n"
-    "  --list              print the identifiers, names and payload options\n"
+    "  --list              print the identifiers, names, payload options and what each\n"
+    "                      request publishes (store values, notification)\n"
     "  -h, --help          print this help\n"
     "  --version           print the version\n"
     "\n"
@@ -115,6 +116,14 @@ void print_list() {
         const std::string name(orv::msg::msg_name(id));
         std::printf("%3u %-40s %s\n", id, name.c_str(),
                     usage.empty() ? "-" : std::string(usage).c_str());
+        const Publication p = publications(id);
+        std::string published;
+        for (const std::string_view n : p.names) {
+            published += (published.empty() ? "" : " ") + std::string(n);
+        }
+        std::printf("    publishes: %s; notifies: %s\n",
+                    published.empty() ? "nothing" : published.c_str(),
+                    p.notification.empty() ? "nothing" : std::string(p.notification).c_str());
     }
 }
 
@@ -507,8 +516,20 @@ int main(int argc, char** argv) {
     }
     const std::string datagram = make_datagram(wire_id, payload);
 
-    // What --wait-store needs, checked before anything is sent: the store and the log folder.
+    // What --wait-store needs, checked before anything is sent: a name the request publishes,
+    // the store and the log folder.
     const std::string log = join_path(log_dir, "orv_mdm.log");
+    const std::vector<std::string_view> published = publications(id).names;
+    if (wait_name && have_request && !raw_id_text &&
+        std::find(published.begin(), published.end(), *wait_name) == published.end()) {
+        std::string names;
+        for (const std::string_view n : published) {
+            names += (names.empty() ? "" : ", ") + std::string(n);
+        }
+        return usage_error(std::string(orv::msg::msg_name(id)) + " publishes no " + *wait_name +
+                           " (it publishes " + (names.empty() ? "no store value" : names) +
+                           "; see --list)");
+    }
     if (wait_name) {
         // A store not made yet is made by the daemon's first write; one whose folder is not
         // there is nobody's (a shell without the daemon's ORV_NVRAM).

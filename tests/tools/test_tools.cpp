@@ -152,7 +152,8 @@ TEST_F(ToolBinaries, SendWritesTheRequestAtItsOffsetsOrRefusesWithAReason) {
             {send + "4294967296", 2, "unknown request"},
             {send, 2, "missing REQUEST"},
             {send + "get_imei extra", 2, "unexpected argument"},
-            {send + "get_imei --wait-store imei --timeout 1s", 2, "not a number of seconds"}});
+            {send + "get_imei --wait-store imei --timeout 1s", 2, "not a number of seconds"},
+            {send + "get_imei --wait-store imsi", 2, "ORV_MDM_GET_IMEI publishes no imsi"}});
     EXPECT_EQ(receive(fd, 0), "(none)");  // no refused request was sent
 
     // --wait-store: the test plays the daemon, which serves the request (the value it writes

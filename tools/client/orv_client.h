@@ -107,6 +107,13 @@ struct PayloadOptions {
 // The payload options that a request takes, as shown by --help and --list ("" for none).
 std::string_view payload_usage(std::uint32_t id);
 
+// What a request publishes when it succeeds: its store values and its controller notification.
+struct Publication {
+    std::vector<std::string_view> names;  // store values, in the order the request writes them
+    std::string_view notification;        // "" for none
+};
+Publication publications(std::uint32_t id);
+
 // Builds the payload of request `id` from `opts`, each text at its offset; zero bytes elsewhere.
 // False with a message in `error` when an option does not belong to the request, a required one
 // is missing, a value is not valid or a text does not fit its field with its terminator.

@@ -271,4 +271,58 @@ std::string make_datagram(std::uint32_t wire_id, std::string_view payload) {
     return datagram;
 }
 
+Publication publications(std::uint32_t id) {
+    using namespace orv::msg;
+    // What each handler writes (docs/sim-security.md, sim-identity.md, device.md); a request
+    // whose modem answer tells nothing writes less, or nothing.
+    switch (id) {
+        case ORV_MDM_TEST_RPC_MSG:
+            return {{}, "rpc_status"};
+        case ORV_MDM_GET_PIN_STATUS:
+        case ORV_MDM_GET_OSEC:
+            return {{"pinnumber", "puknumber"}, "pin_status"};
+        case ORV_MDM_VERIFY_PIN:
+            return {{"pin_code", "pinnumber", "puknumber", "pin_puk_at_wait"}, "verify_pinpuk"};
+        case ORV_MDM_CHANGE_PIN:
+            return {
+                {"pin_manage_result", "pin_code", "pinnumber", "puknumber", "pin_manage_at_wait"},
+                "verify_pinpuk (when the SIM then wants its PUK)"};
+        case ORV_MDM_PIN_MODE:
+            return {{"pin_status", "pin_manage_result", "pin_code", "pinnumber", "puknumber",
+                     "pin_manage_at_wait"},
+                    "verify_pinpuk (when the SIM then wants its PUK)"};
+        case ORV_MDM_PIN_PUK_TIMES:
+            return {{"pinnumber", "puknumber"}, ""};
+        case ORV_MDM_GET_IMEI:
+            return {{"imei"}, ""};
+        case ORV_MDM_GET_PCB:
+            return {{"hardware_version"}, ""};
+        case ORV_MDM_GET_OVN:
+            return {{"wa_inner_version", "manufacturer", "model_name", "device_num",
+                     "integrate_version"},
+                    ""};
+        case ORV_MDM_GET_BATT_INFO:
+            return {{"battery_pers", "battery_value", "battery_vol_percent", "battery_charging"},
+                    ""};
+        case ORV_MDM_NET_UNLOCK_TIMES:
+            return {{"unlock_nck_time"}, ""};
+        case ORV_MDM_NET_UNLOCK:
+            return {{"unlock_at_wait"}, "imsi_unlock_status"};
+        case ORV_MDM_GET_SIM_SPN:
+            return {{"spn_b1_flag", "spn_b2_flag", "spn_name_data"}, ""};
+        case ORV_MDM_GET_ICCID:
+            return {{"sim_iccid", "Language", "iccid"}, ""};
+        case ORV_MDM_GET_IMSI:
+            return {{"sim_imsi"}, ""};
+        case ORV_MDM_GET_MSISDN:
+            return {{"msisdn"}, ""};
+        case ORV_MDM_APN_GET_SIM_INFO:
+            return {{}, "apn_sim_msg"};
+        case ORV_MDM_MAX_MSG:
+            return {{"sim_pay_type_o2"}, ""};
+        default:
+            return {};
+    }
+}
+
 }  // namespace orv::client
