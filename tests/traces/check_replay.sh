@@ -1,8 +1,9 @@
 #!/bin/sh
 # check_replay.sh ORV_TRACE TRACES: replay of a trace with its first published IMEI changed
-# exits 1 and names that write; a trace cut inside a record exits 2 and names the cut line; a
-# redacted trace has other identities and still replays. (A file begun at a rotation is replayed
-# by the e2e test Trace.RotatesPastItsLimitAndEachFileReplaysOnItsOwn, from a real rotation.)
+# exits 1 and names that write and its request; a trace cut inside a record exits 2 and names the
+# cut line; a redacted trace has other identities and still replays. (A file begun at a rotation
+# is replayed by the e2e test Trace.RotatesPastItsLimitAndEachFileReplaysOnItsOwn, from a real
+# rotation.)
 set -u
 tool=$1 trace=$2/late_answer.jsonl swap=$2/sim_swap.jsonl
 # A folder of its own, so that two runs at once do not share files; removed however it ends.
@@ -16,6 +17,7 @@ grep -q '"v":"9569' "$work/edited.jsonl" || fail "no IMEI write in $trace to edi
 "$tool" replay --fast "$work/edited.jsonl" 2>"$work/edited.err"
 status=$?
 [ $status -eq 1 ] || fail "edited trace: exit $status, want 1"
+grep -q 'differs in request 2 of 3 (7 ORV_MDM_GET_IMEI' "$work/edited.err" || fail "edited trace: $(cat "$work/edited.err")"
 grep -q 'expected: write imei = "9569' "$work/edited.err" || fail "edited trace: $(cat "$work/edited.err")"
 grep -q 'got:      write imei = "3569' "$work/edited.err" || fail "edited trace: $(cat "$work/edited.err")"
 
