@@ -102,7 +102,7 @@ bool make_dirs(const char* dir) {
         return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-        errno = ENOTDIR;
+        errno = ENOTDIR;  // a file where the folder should be
         return false;
     }
     return true;

@@ -188,18 +188,20 @@ TEST_F(ToolBinaries, SendWritesTheRequestAtItsOffsetsOrRefusesWithAReason) {
 
 TEST_F(ToolBinaries, NvramWritesWhatTheNextRunReads) {
     const mode_t umask_before = umask(022);  // the usual one, under which SQLite makes 0644
-    expect({{"orv_nvram get iccid", 1, ""},  // no store yet
-            {"orv_nvram set iccid 8949", 0, ""},
-            {"orv_nvram set pin_status ''", 0, ""},
-            {"orv_nvram set --hex raw 0001ff5c", 0, ""},
-            {"orv_nvram get --hex raw", 0, "0001ff5c\n"},
-            {"orv_nvram get never", 1, ""},
-            {"orv_nvram list", 0, "iccid=8949\npin_status=\nraw=\\x00\\x01\\xff\\\\\n"},
-            {"orv_nvram list --hex", 0, "iccid=38393439\npin_status=\nraw=0001ff5c\n"},
-            {"orv_nvram unset iccid", 0, ""},
-            {"orv_nvram unset iccid", 1, ""},
-            {"orv_nvram get", 2, ""},
-            {"orv_nvram set --hex x zz", 2, ""}});
+    expect(
+        {{"orv_nvram get iccid", 1, ""},  // no store yet
+         {"orv_nvram set iccid 8949", 0, ""},
+         {"orv_nvram set pin_status ''", 0, ""},
+         {"orv_nvram set --hex raw 0001ff5c", 0, ""},
+         {"orv_nvram get --hex raw", 0, "0001ff5c\n"},
+         {"orv_nvram get never", 1, ""},
+         {"orv_nvram list", 0, "iccid=8949\npin_status=\nraw=\\x00\\x01\\xff\\\\\n"},
+         {"orv_nvram list --hex", 0, "iccid=38393439\npin_status=\nraw=0001ff5c\n"},
+         {"orv_nvram unset iccid", 0, ""},
+         {"orv_nvram unset iccid", 1, ""},
+         {"orv_nvram get", 2, ""},
+         {"orv_nvram set --hex x zz", 2, ""},
+         {"orv_nvram --db /dev/null/nvram.db set a 1", 1, "store /dev/null/nvram.db: Not a dir"}});
     umask(umask_before);
     // The store the first set created is the daemon's: 0640 in a 0750 folder.
     EXPECT_EQ(std::filesystem::status(dir_ + "/store/nvram.db").permissions(),
