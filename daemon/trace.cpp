@@ -422,7 +422,9 @@ int __wrap_ClientSendCmd(const char* cmd, orv_at_response* res, int wait_ms) {
     if (tr::active() && res != nullptr) {
         // The outcome as the daemon sees it in the text, whatever the library returns.
         const std::size_t n = strnlen(res->aucDataBuf, sizeof res->aucDataBuf);
-        const bool timeout = n == 7 && std::memcmp(res->aucDataBuf, "TIMEOUT", 7) == 0;
+        constexpr std::size_t kTimeoutLength = sizeof ORV_AT_TIMEOUT_TEXT - 1;
+        const bool timeout =
+            n == kTimeoutLength && std::memcmp(res->aucDataBuf, ORV_AT_TIMEOUT_TEXT, n) == 0;
         begin(Kind::kAns);
         key(field::kOutcome);
         put_number(n == 0    ? ORV_AT_OUTCOME_NO_PORT
