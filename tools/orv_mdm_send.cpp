@@ -158,12 +158,24 @@ bool marks(const std::string& line, std::uint32_t id) {
            line.compare(line.size() - text.size(), text.size(), text) == 0;
 }
 
+// The size of a file; 0 when it is not there (the daemon makes its log at its first line).
+std::size_t size_of(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
+}
+
 // Waits until the daemon's log at `log`, read from `offset` on, holds the marker `id`'s line;
 // the lines before it go to `seen` when given.
 bool served(const std::string& log, std::size_t offset, std::uint32_t id, double deadline,
             std::vector<std::string>* seen = nullptr) {
     std::string pending;
     for (;;) {
+        // A log shorter than what was read of it was rotated meanwhile: the new file is read
+        // from its start (the marker's line is in it).
+        if (size_of(log) < offset) {
+            offset = 0;
+            pending.clear();
+        }
         std::FILE* f = std::fopen(log.c_str(), "rb");
         if (f != nullptr && std::fseek(f, static_cast<long>(offset), SEEK_SET) == 0) {
             char buf[4096];
@@ -190,12 +202,6 @@ bool served(const std::string& log, std::size_t offset, std::uint32_t id, double
         }
         sleep_ms(20);
     }
-}
-
-// The size of a file; 0 when it is not there (the daemon makes its log at its first line).
-std::size_t size_of(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::size_t>(st.st_size) : 0;
 }
 
 constexpr const char* kStatusUsage =
