@@ -237,7 +237,12 @@ void Rig::start_daemon(const std::vector<std::string>& env) {
     };
     if (!wait_for([&] { return accepts() || !daemon_running(); }, 10s, 200us) ||
         !daemon_running()) {
-        throw std::runtime_error("the daemon did not create its socket");
+        throw std::runtime_error(
+            unprivileged_ ? "the daemon, run as uid " + std::to_string(kUnprivilegedId) +
+                                ", did not create its socket (can that user reach " +
+                                bin_path(daemon_binary_) +
+                                "? a checkout in a 0700 folder such as mktemp -d's is not)"
+                          : std::string("the daemon did not create its socket"));
     }
 }
 
