@@ -1,7 +1,5 @@
 // orv_factory: writes and shows the factory configuration items the modem manager reads: the
 // language auto-selection flag (item 2301) and the version record (item 2000).
-#include <getopt.h>
-
 #include <cstdio>
 #include <string>
 
@@ -39,39 +37,7 @@ constexpr const char* kUsage =
     "Items are written atomically (temporary file, then rename).\n"
     "Exit status: 0 done, 1 item missing or not writable, 2 usage error.\n";
 
-enum LongOnly : int {
-    kOptDir = 256,
-    kOptInner,
-    kOptModel,
-    kOptHardware,
-    kOptManufacturer,
-    kOptIntegrated,
-    kOptFillField,
-    kOptVersion,
-};
-
-const option kOptions[] = {
-    {"dir", required_argument, nullptr, kOptDir},
-    {"inner", required_argument, nullptr, kOptInner},
-    {"model", required_argument, nullptr, kOptModel},
-    {"hardware", required_argument, nullptr, kOptHardware},
-    {"manufacturer", required_argument, nullptr, kOptManufacturer},
-    {"integrated", required_argument, nullptr, kOptIntegrated},
-    {"fill-field", required_argument, nullptr, kOptFillField},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kOptVersion},
-    {nullptr, 0, nullptr, 0},
-};
-
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "orv_factory: %s\nTry 'orv_factory --help'.\n", message.c_str());
-    return kExitUsage;
-}
-
-int failed(const std::string& message) {
-    std::fprintf(stderr, "orv_factory: %s\n", message.c_str());
-    return kExitFailed;
-}
+constexpr CommandLine kCli{"orv_factory", kUsage};
 
 // xxd-like lines: offset, 16 bytes in hex, the printable characters.
 void dump_hex(std::string_view bytes) {
@@ -110,8 +76,7 @@ int show(const std::string& dir) {
             status = kExitFailed;
             break;
         case Store::Found::kError:
-            std::fprintf(stderr, "orv_factory: %s\n", error.c_str());
-            status = kExitFailed;
+            status = kCli.failed(error);
             break;
     }
     switch (read_item(dir, ORV_CFG_VERSION_ID, bytes, error)) {
@@ -129,8 +94,7 @@ int show(const std::string& dir) {
             status = kExitFailed;
             break;
         case Store::Found::kError:
-            std::fprintf(stderr, "orv_factory: %s\n", error.c_str());
-            status = kExitFailed;
+            status = kCli.failed(error);
             break;
     }
     return status;
@@ -143,89 +107,75 @@ int main(int argc, char** argv) {
     VersionTexts texts;
     std::array<bool, kVersionFieldCount> fill{};
     bool any_version_option = false;
-    int c = 0;
-    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
-        switch (c) {
-            case kOptDir:
-                dir = optarg;
-                break;
-            case kOptInner:
-            case kOptModel:
-            case kOptHardware:
-            case kOptManufacturer:
-            case kOptIntegrated:
-                texts[static_cast<std::size_t>(c - kOptInner)] = optarg;
-                any_version_option = true;
-                break;
-            case kOptFillField: {
-                const std::size_t i = version_field_index(optarg);
-                if (i == kVersionFieldCount) {
-                    return usage_error(std::string("--fill-field \"") + optarg +
-                                       "\" is not inner, model, hardware, manufacturer or "
-                                       "integrated");
-                }
-                fill[i] = true;
-                any_version_option = true;
-                break;
-            }
-            case 'h':
-                std::fputs(kUsage, stdout);
-                return kExitOk;
-            case kOptVersion:
-                std::fputs(version_line("orv_factory").c_str(), stdout);
-                return kExitOk;
-            default:
-                std::fputs("Try 'orv_factory --help'.\n", stderr);
-                return kExitUsage;
-        }
+    std::vector<Option> options = {
+        text_option("--dir", dir),
+        {"--fill-field", true, [&](const std::string& name) -> std::string {
+             const std::size_t i = version_field_index(name);
+             if (i == kVersionFieldCount) {
+                 return "--fill-field \"" + name +
+                        "\" is not inner, model, hardware, manufacturer or integrated";
+             }
+             fill[i] = any_version_option = true;
+             return "";
+         }}};
+    for (std::size_t i = 0; i < kVersionFieldCount; ++i) {
+        options.push_back({kVersionFields[i].option, true, [&, i](const std::string& text) {
+                               texts[i] = text;
+                               any_version_option = true;
+                               return std::string();
+                           }});
     }
-    if (optind >= argc) {
-        return usage_error("missing command (language, version, show or get)");
+    std::vector<std::string> args;
+    if (const auto status = kCli.parse(arguments(argc, argv), options, args)) {
+        return *status;
     }
-    const std::string command = argv[optind];
-    const int nargs = argc - optind - 1;
+    if (args.empty()) {
+        return kCli.usage_error("missing command (language, version, show or get)");
+    }
+    const std::string command = args[0];
+    const std::size_t nargs = args.size() - 1;
     if (command != "version" && any_version_option) {
-        return usage_error("the field options go with version");
+        return kCli.usage_error("the field options go with version");
     }
     std::string error;
     if (command == "language") {
         if (nargs != 1) {
-            return usage_error("language takes on or off");
+            return kCli.usage_error("language takes on or off");
         }
-        const std::string arg = argv[optind + 1];
+        const std::string arg = args[1];
         if (arg != "on" && arg != "off") {
-            return usage_error("language takes on or off, not \"" + arg + "\"");
+            return kCli.usage_error("language takes on or off, not \"" + arg + "\"");
         }
         const char flag = arg == "on" ? 1 : 0;
         if (!write_item(dir, ORV_CFG_AUTO_SET_LANGUAGE_ID, std::string_view(&flag, 1), error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         return kExitOk;
     }
     if (command == "version") {
         if (nargs != 0) {
-            return usage_error("version takes only options");
+            return kCli.usage_error("version takes only options");
         }
         VersionRecord record{};
         if (!build_version_record(texts, fill, record, error)) {
-            return usage_error(error);
+            return kCli.usage_error(error);
         }
         const std::string_view bytes(reinterpret_cast<const char*>(record.data()), record.size());
         if (!write_item(dir, ORV_CFG_VERSION_ID, bytes, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         return kExitOk;
     }
     if (command == "show") {
         if (nargs != 0) {
-            return usage_error("show takes no arguments");
+            return kCli.usage_error("show takes no arguments");
         }
         return show(dir);
     }
     if (command == "get") {
         std::uint32_t item = 0;
-        if (nargs != 1 || !parse_u32(argv[optind + 1], item)) {
-            return usage_error("get takes one item number");
+        if (nargs != 1 || !parse_u32(args[1], item)) {
+            return kCli.usage_error("get takes one item number");
         }
         std::string bytes;
         switch (read_item(dir, item, bytes, error)) {
@@ -233,10 +183,10 @@ int main(int argc, char** argv) {
                 dump_hex(bytes);
                 return kExitOk;
             case Store::Found::kNo:
-                return failed("item " + std::to_string(item) + " is missing in " + dir);
+                return kCli.failed("item " + std::to_string(item) + " is missing in " + dir);
             case Store::Found::kError:
-                return failed(error);
+                return kCli.failed(error);
         }
     }
-    return usage_error("unknown command \"" + command + "\"");
+    return kCli.usage_error("unknown command \"" + command + "\"");
 }

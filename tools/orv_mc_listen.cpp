@@ -1,16 +1,14 @@
 // orv_mc_listen: stands in for the main controller's socket and prints every notification the
 // daemon sends there, one readable line each.
-#include <getopt.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/orv_paths.h"
 #include "tools/client/orv_client.h"
@@ -41,48 +39,23 @@ constexpr const char* kUsage =
     "Exit status: 0 after N notifications (or stopped by a signal without --count),\n"
     "1 socket unavailable or timeout, 2 usage error.\n";
 
-enum LongOnly : int { kOptCount = 256, kOptTimeout, kOptRunDir, kOptVersion };
-
-const option kOptions[] = {
-    {"count", required_argument, nullptr, kOptCount},
-    {"timeout", required_argument, nullptr, kOptTimeout},
-    {"run-dir", required_argument, nullptr, kOptRunDir},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kOptVersion},
-    {nullptr, 0, nullptr, 0},
-};
+constexpr CommandLine kCli{"orv_mc_listen", kUsage};
 
 // Larger than any notification, so that an oversized datagram is still seen and counted.
 constexpr std::size_t kReceiveSize = 4096;
 
-volatile sig_atomic_t g_stop = 0;
-void on_signal(int) {
-    g_stop = 1;
-}
-
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "orv_mc_listen: %s\nTry 'orv_mc_listen --help'.\n", message.c_str());
-    return kExitUsage;
-}
-
-double monotonic_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
 int listen_loop(int fd, const std::string& path, long count, double timeout) {
+    const volatile sig_atomic_t& stop = stop_on_signals();
     const double deadline = timeout >= 0 ? monotonic_seconds() + timeout : -1;
     long received = 0;
     static unsigned char buf[kReceiveSize];
-    while (g_stop == 0 && (count <= 0 || received < count)) {
+    while (stop == 0 && (count <= 0 || received < count)) {
         int wait_ms = -1;
         if (deadline >= 0) {
             const double left = deadline - monotonic_seconds();
             if (left <= 0) {
-                std::fprintf(stderr, "orv_mc_listen: timeout after %ld notification(s)\n",
-                             received);
-                return kExitFailed;
+                return kCli.failed("timeout after " + std::to_string(received) +
+                                   " notification(s)");
             }
             wait_ms = static_cast<int>(left * 1000) + 1;
         }
@@ -92,9 +65,7 @@ int listen_loop(int fd, const std::string& path, long count, double timeout) {
             continue;
         }
         if (rc < 0) {
-            std::fprintf(stderr, "orv_mc_listen: cannot wait on %s: %s\n", path.c_str(),
-                         std::strerror(errno));
-            return kExitFailed;
+            return kCli.failed("cannot wait on " + path + ": " + std::strerror(errno));
         }
         if (rc == 0) {
             continue;  // the deadline check above ends the loop
@@ -105,9 +76,7 @@ int listen_loop(int fd, const std::string& path, long count, double timeout) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
             }
-            std::fprintf(stderr, "orv_mc_listen: cannot receive on %s: %s\n", path.c_str(),
-                         std::strerror(errno));
-            return kExitFailed;
+            return kCli.failed("cannot receive on " + path + ": " + std::strerror(errno));
         }
         const std::size_t real = static_cast<std::size_t>(n);
         const std::size_t held = real < sizeof buf ? real : sizeof buf;
@@ -126,54 +95,25 @@ int main(int argc, char** argv) {
     std::string run_dir = orv::paths::get(orv::paths::kRunDir);
     long count = 0;
     double timeout = -1;
-    int c = 0;
+    std::vector<std::string> words;
+    if (const auto status = kCli.parse(
+            arguments(argc, argv),
+            {count_option(count), timeout_option(timeout), text_option("--run-dir", run_dir)},
+            words)) {
+        return *status;
+    }
+    if (!words.empty()) {
+        return kCli.usage_error("unexpected argument \"" + words[0] + "\"");
+    }
     std::string error;
-    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
-        switch (c) {
-            case kOptCount:
-                if (!parse_count_option(optarg, count, error)) {
-                    return usage_error(error);
-                }
-                break;
-            case kOptTimeout:
-                if (!parse_timeout_option(optarg, timeout, error)) {
-                    return usage_error(error);
-                }
-                break;
-            case kOptRunDir:
-                run_dir = optarg;
-                break;
-            case 'h':
-                std::fputs(kUsage, stdout);
-                return kExitOk;
-            case kOptVersion:
-                std::fputs(version_line("orv_mc_listen").c_str(), stdout);
-                return kExitOk;
-            default:
-                std::fputs("Try 'orv_mc_listen --help'.\n", stderr);
-                return kExitUsage;
-        }
-    }
-    if (optind < argc) {
-        return usage_error(std::string("unexpected argument \"") + argv[optind] + "\"");
-    }
-
     if (!orv::paths::make_dirs(run_dir.c_str())) {
-        std::fprintf(stderr, "orv_mc_listen: cannot create the folder %s: %s\n", run_dir.c_str(),
-                     std::strerror(errno));
-        return kExitFailed;
+        return kCli.failed("cannot create the folder " + run_dir + ": " + std::strerror(errno));
     }
     const std::string path = join_path(run_dir, orv::msg::kControllerSocketName);
     const int fd = bind_datagram_socket(path, error);
     if (fd < 0) {
-        std::fprintf(stderr, "orv_mc_listen: %s\n", error.c_str());
-        return kExitFailed;
+        return kCli.failed(error);
     }
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-
     const int status = listen_loop(fd, path, count, timeout);
     close(fd);
     unlink(path.c_str());

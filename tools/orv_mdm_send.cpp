@@ -5,9 +5,7 @@
 // no request has (0x4F520000 plus this process's number, as a marker) is sent; the daemon serves
 // requests one at a time in their order, and logs "msg_id = N, ORV_MDM_UNKNOWN_MSG" when it takes
 // the marker up, so the line tells that the request before it is done, whatever it wrote.
-#include <getopt.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,50 +62,7 @@ constexpr const char* kUsage =
     "its queue stayed full (busy or hung), the send failed, the store or the log cannot be\n"
     "read, the request was not served in time or published no NAME, 2 usage error.\n";
 
-enum LongOnly : int {
-    kOptPin = 256,
-    kOptPuk,
-    kOptNewPin,
-    kOptOldPin,
-    kOptOp,
-    kOptCode,
-    kOptMode,
-    kOptRawHex,
-    kOptRawId,
-    kOptRunDir,
-    kOptWaitStore,
-    kOptTimeout,
-    kOptDb,
-    kOptLogDir,
-    kOptList,
-    kOptVersion,
-};
-
-const option kOptions[] = {
-    {"pin", required_argument, nullptr, kOptPin},
-    {"puk", required_argument, nullptr, kOptPuk},
-    {"new-pin", required_argument, nullptr, kOptNewPin},
-    {"old-pin", required_argument, nullptr, kOptOldPin},
-    {"op", required_argument, nullptr, kOptOp},
-    {"code", required_argument, nullptr, kOptCode},
-    {"mode", required_argument, nullptr, kOptMode},
-    {"raw-hex", required_argument, nullptr, kOptRawHex},
-    {"raw-id", required_argument, nullptr, kOptRawId},
-    {"run-dir", required_argument, nullptr, kOptRunDir},
-    {"wait-store", required_argument, nullptr, kOptWaitStore},
-    {"timeout", required_argument, nullptr, kOptTimeout},
-    {"db", required_argument, nullptr, kOptDb},
-    {"log-dir", required_argument, nullptr, kOptLogDir},
-    {"list", no_argument, nullptr, kOptList},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kOptVersion},
-    {nullptr, 0, nullptr, 0},
-};
-
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "orv_mdm_send: %s\nTry 'orv_mdm_send --help'.\n", message.c_str());
-    return kExitUsage;
-}
+constexpr CommandLine kCli{"orv_mdm_send", kUsage};
 
 void print_list() {
     std::printf("%-3s %-40s %s\n", "ID", "NAME", "PAYLOAD OPTIONS");
@@ -125,17 +80,6 @@ void print_list() {
                     published.empty() ? "nothing" : published.c_str(),
                     p.notification.empty() ? "nothing" : std::string(p.notification).c_str());
     }
-}
-
-double monotonic_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
-
-void sleep_ms(long ms) {
-    timespec ts{ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
 }
 
 // The value of `name` now: found (with its bytes) or not; false when the store cannot be read.
@@ -204,6 +148,48 @@ bool served(const std::string& log, std::size_t offset, std::uint32_t id, double
     }
 }
 
+// Whether the daemon's log folder can be read; says why not.
+bool log_readable(const std::string& log_dir) {
+    if (::access(log_dir.c_str(), R_OK | X_OK) == 0) {
+        return true;
+    }
+    kCli.failed("the daemon's log folder " + log_dir + " cannot be read: " + std::strerror(errno) +
+                " (set ORV_LOG_DIR or --log-dir)");
+    return false;
+}
+
+// Sends `datagrams` to the daemon's socket in `run_dir`. With a `log`, a marker follows them and
+// the call waits until the daemon has taken it up, so all of them were served; the log's lines
+// before the marker go to `seen` when given. Returns the exit status.
+int send_requests(const std::string& run_dir, std::vector<std::string> datagrams,
+                  const std::string& log, double timeout,
+                  std::vector<std::string>* seen = nullptr) {
+    const std::uint32_t marker = 0x4F520000u | (static_cast<std::uint32_t>(getpid()) & 0xFFFFu);
+    if (!log.empty()) {
+        datagrams.push_back(make_datagram(marker, ""));
+    }
+    const std::size_t offset = log.empty() ? 0 : size_of(log);
+    const double deadline = monotonic_seconds() + timeout;
+    const std::string path = join_path(run_dir, orv::msg::kRequestSocketName);
+    std::string error;
+    for (const std::string& d : datagrams) {
+        const SendResult r =
+            send_datagram(path, d, error, std::max(0.0, deadline - monotonic_seconds()));
+        if (r != SendResult::kSent) {
+            return kCli.failed((r == SendResult::kNoListener ? "the daemon is not running: " : "") +
+                               error);
+        }
+    }
+    if (!log.empty() && !served(log, offset, marker, deadline, seen)) {
+        char within[32];
+        std::snprintf(within, sizeof within, "%g", timeout);
+        return kCli.failed(std::string("the daemon did not serve the request") +
+                           (datagrams.size() > 2 ? "s" : "") + " within " + within +
+                           " s (busy with a slow modem, or hung; see " + log + ")");
+    }
+    return kExitOk;
+}
+
 constexpr const char* kStatusUsage =
     "Usage: orv_mdm_send status [--json] [--battery] [--timeout S]\n"
     "Shows the device's state the way the controller sees it. This talks to the modem: it\n"
@@ -221,6 +207,8 @@ constexpr const char* kStatusUsage =
     "\n"
     "Exit status: 0 shown, 1 no daemon, the store or the log cannot be read, or not served in\n"
     "time, 2 usage error.\n";
+
+constexpr CommandLine kStatusCli{"orv_mdm_send status", kStatusUsage, false};
 
 // A JSON string of `bytes` (escaped as JSON needs), or null.
 std::string json_text(const std::optional<std::string>& bytes) {
@@ -275,66 +263,44 @@ std::optional<std::string> spn_text(const std::optional<std::string>& hex) {
     return out;
 }
 
-int run_status(int argc, char** argv, const std::string& default_run_dir,
-               const std::string& default_db, const std::string& default_log_dir) {
+int run_status(const std::vector<std::string>& args, std::string run_dir, std::string db,
+               std::string log_dir) {
     bool json = false, battery = false;
     double timeout = 0;
-    std::string run_dir = default_run_dir, db = default_db, log_dir = default_log_dir;
-    std::string error;
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool value = i + 1 < argc;
-        if (a == "--json") {
-            json = true;
-        } else if (a == "--battery") {
-            battery = true;
-        } else if (a == "--timeout" && value) {
-            if (!parse_timeout_option(argv[++i], timeout, error)) {
-                return usage_error(error);
-            }
-        } else if ((a == "--run-dir" || a == "--db" || a == "--log-dir") && value) {
-            (a == "--run-dir" ? run_dir : a == "--db" ? db : log_dir) = argv[++i];
-        } else if (a == "-h" || a == "--help") {
-            std::fputs(kStatusUsage, stdout);
-            return kExitOk;
-        } else {
-            return usage_error("status: unexpected argument \"" + a + "\"");
-        }
+    std::vector<std::string> words;
+    if (const auto status =
+            kStatusCli.parse(args,
+                             {flag_option("--json", json), flag_option("--battery", battery),
+                              timeout_option(timeout), text_option("--run-dir", run_dir),
+                              text_option("--db", db), text_option("--log-dir", log_dir)},
+                             words)) {
+        return *status;
     }
+    if (!words.empty()) {
+        return kStatusCli.usage_error("unexpected argument \"" + words[0] + "\"");
+    }
+    std::string error;
     timeout = timeout > 0 ? timeout : battery ? 45 : 30;
-    const std::string log = join_path(log_dir, "orv_mdm.log");
-    if (::access(log_dir.c_str(), R_OK | X_OK) != 0) {
-        std::fprintf(stderr, "orv_mdm_send: the daemon's log folder %s cannot be read: %s\n",
-                     log_dir.c_str(), std::strerror(errno));
+    if (!log_readable(log_dir)) {
         return kExitFailed;
     }
-    std::vector<std::uint32_t> ids = {
-        orv::msg::ORV_MDM_GET_PIN_STATUS, orv::msg::ORV_MDM_GET_ICCID,   orv::msg::ORV_MDM_GET_IMSI,
-        orv::msg::ORV_MDM_GET_MSISDN,     orv::msg::ORV_MDM_GET_SIM_SPN, orv::msg::ORV_MDM_GET_IMEI,
-        orv::msg::ORV_MDM_GET_OVN,        orv::msg::ORV_MDM_GET_PCB};
-    if (battery) {
-        ids.push_back(orv::msg::ORV_MDM_GET_BATT_INFO);
-    }
-    const std::uint32_t marker = 0x4F520000u | (static_cast<std::uint32_t>(getpid()) & 0xFFFFu);
-    ids.push_back(marker);
-    const std::size_t offset = size_of(log);
-    const double deadline = monotonic_seconds() + timeout;
-    const std::string path = join_path(run_dir, orv::msg::kRequestSocketName);
-    for (const std::uint32_t id : ids) {
-        const SendResult r = send_datagram(path, make_datagram(id, ""), error,
-                                           std::max(0.0, deadline - monotonic_seconds()));
-        if (r != SendResult::kSent) {
-            std::fprintf(stderr, "orv_mdm_send: %s%s\n",
-                         r == SendResult::kNoListener ? "the daemon is not running: " : "",
-                         error.c_str());
-            return kExitFailed;
+    std::vector<std::string> datagrams;
+    for (const std::uint32_t id :
+         {orv::msg::ORV_MDM_GET_PIN_STATUS, orv::msg::ORV_MDM_GET_ICCID, orv::msg::ORV_MDM_GET_IMSI,
+          orv::msg::ORV_MDM_GET_MSISDN, orv::msg::ORV_MDM_GET_SIM_SPN, orv::msg::ORV_MDM_GET_IMEI,
+          orv::msg::ORV_MDM_GET_OVN, orv::msg::ORV_MDM_GET_PCB, orv::msg::ORV_MDM_GET_BATT_INFO}) {
+        if (battery || id != orv::msg::ORV_MDM_GET_BATT_INFO) {
+            datagrams.push_back(make_datagram(id, ""));
         }
     }
     std::vector<std::string> lines;
-    if (!served(log, offset, marker, deadline, &lines)) {
-        std::fprintf(stderr, "orv_mdm_send: the daemon did not serve the requests within %g s\n",
-                     timeout);
-        return kExitFailed;
+    if (const int status = send_requests(run_dir, datagrams, join_path(log_dir, "orv_mdm.log"),
+                                         timeout > 0 ? timeout
+                                         : battery   ? 45
+                                                     : 30,
+                                         &lines);
+        status != kExitOk) {
+        return status;
     }
     // The SIM state is the controller's notification; the daemon's log has the answer it came
     // from: the first line of the PIN state query's answer.
@@ -354,8 +320,7 @@ int run_status(int argc, char** argv, const std::string& default_run_dir,
     std::map<std::string, std::string> values;
     std::vector<std::pair<std::string, std::string>> rows;
     if (!store.open(db, false, error) || !store.list(rows, error)) {
-        std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
-        return kExitFailed;
+        return kCli.failed(error);
     }
     values.insert(rows.begin(), rows.end());
     const auto v = [&](const char* name) -> std::optional<std::string> {
@@ -400,116 +365,63 @@ int run_status(int argc, char** argv, const std::string& default_run_dir,
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::string_view(argv[1]) == "status") {
-        return run_status(argc, argv, orv::paths::get(orv::paths::kRunDir),
-                          orv::paths::get(orv::paths::kNvram),
-                          orv::paths::get(orv::paths::kLogDir));
-    }
-    PayloadOptions payload_opts;
-    std::optional<std::string> raw_id_text;
     std::string run_dir = orv::paths::get(orv::paths::kRunDir);
     std::string db = orv::paths::get(orv::paths::kNvram);
     std::string log_dir = orv::paths::get(orv::paths::kLogDir);
+    if (argc >= 2 && std::string_view(argv[1]) == "status") {
+        return run_status(arguments(argc, argv, 2), run_dir, db, log_dir);
+    }
+    PayloadOptions payload_opts;
+    std::optional<std::string> raw_id_text;
     std::optional<std::string> wait_name;
     double timeout = 15;
-
     bool list = false;
-
-    int c = 0;
-    std::string error;
-    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
-        switch (c) {
-            case kOptPin:
-                payload_opts.pin = optarg;
-                break;
-            case kOptPuk:
-                payload_opts.puk = optarg;
-                break;
-            case kOptNewPin:
-                payload_opts.new_pin = optarg;
-                break;
-            case kOptOldPin:
-                payload_opts.old_pin = optarg;
-                break;
-            case kOptOp:
-                payload_opts.op = optarg;
-                break;
-            case kOptCode:
-                payload_opts.code = optarg;
-                break;
-            case kOptMode:
-                payload_opts.mode = optarg;
-                break;
-            case kOptRawHex:
-                payload_opts.raw_hex = optarg;
-                break;
-            case kOptRawId:
-                raw_id_text = optarg;
-                break;
-            case kOptRunDir:
-                run_dir = optarg;
-                break;
-            case kOptWaitStore:
-                wait_name = optarg;
-                break;
-            case kOptTimeout:
-                if (!parse_timeout_option(optarg, timeout, error)) {
-                    return usage_error(error);
-                }
-
-                break;
-            case kOptDb:
-                db = optarg;
-                break;
-            case kOptLogDir:
-                log_dir = optarg;
-                break;
-            case kOptList:
-                list = true;
-                break;
-            case 'h':
-                std::fputs(kUsage, stdout);
-                return kExitOk;
-            case kOptVersion:
-                std::fputs(version_line("orv_mdm_send").c_str(), stdout);
-                return kExitOk;
-            default:
-                std::fputs("Try 'orv_mdm_send --help'.\n", stderr);
-                return kExitUsage;
-        }
+    std::vector<std::string> words;
+    if (const auto status = kCli.parse(
+            arguments(argc, argv),
+            {text_option("--pin", payload_opts.pin), text_option("--puk", payload_opts.puk),
+             text_option("--new-pin", payload_opts.new_pin),
+             text_option("--old-pin", payload_opts.old_pin), text_option("--op", payload_opts.op),
+             text_option("--code", payload_opts.code), text_option("--mode", payload_opts.mode),
+             text_option("--raw-hex", payload_opts.raw_hex), text_option("--raw-id", raw_id_text),
+             text_option("--run-dir", run_dir), text_option("--wait-store", wait_name),
+             timeout_option(timeout), text_option("--db", db), text_option("--log-dir", log_dir),
+             flag_option("--list", list)},
+            words)) {
+        return *status;
     }
-    const int positional = argc - optind;
+    std::string error;
+    const std::size_t positional = words.size();
     if (list) {
         if (positional != 0) {
-            return usage_error("--list takes no REQUEST");
+            return kCli.usage_error("--list takes no REQUEST");
         }
         print_list();
         return kExitOk;
     }
     if (positional > 1) {
-        return usage_error(std::string("unexpected argument \"") + argv[optind + 1] + "\"");
+        return kCli.usage_error("unexpected argument \"" + words[1] + "\"");
     }
     if (positional == 0 && !raw_id_text) {
-        return usage_error("missing REQUEST");
+        return kCli.usage_error("missing REQUEST");
     }
     if (wait_name && wait_name->empty()) {
-        return usage_error("--wait-store needs a value name");
+        return kCli.usage_error("--wait-store needs a value name");
     }
 
     // The identifier that chooses the payload, and the one written on the wire.
     std::uint32_t id = 0;
     bool have_request = false;
     if (positional == 1) {
-        if (!parse_request_id(argv[optind], id)) {
-            return usage_error(std::string("unknown request \"") + argv[optind] +
-                               "\" (see --list)");
+        if (!parse_request_id(words[0], id)) {
+            return kCli.usage_error("unknown request \"" + words[0] + "\" (see --list)");
         }
         have_request = true;
     }
     std::uint32_t wire_id = id;
     if (raw_id_text) {
         if (!parse_u32(*raw_id_text, wire_id)) {
-            return usage_error("--raw-id \"" + *raw_id_text + "\" is not a 32-bit number");
+            return kCli.usage_error("--raw-id \"" + *raw_id_text + "\" is not a 32-bit number");
         }
         if (!have_request) {
             id = wire_id;
@@ -518,13 +430,11 @@ int main(int argc, char** argv) {
 
     std::string payload;
     if (!build_payload(id, payload_opts, payload, error)) {
-        return usage_error(error);
+        return kCli.usage_error(error);
     }
-    const std::string datagram = make_datagram(wire_id, payload);
 
     // What --wait-store needs, checked before anything is sent: a name the request publishes,
     // the store and the log folder.
-    const std::string log = join_path(log_dir, "orv_mdm.log");
     const std::vector<std::string_view> published = publications(id).names;
     if (wait_name && have_request && !raw_id_text &&
         std::find(published.begin(), published.end(), *wait_name) == published.end()) {
@@ -532,9 +442,9 @@ int main(int argc, char** argv) {
         for (const std::string_view n : published) {
             names += (names.empty() ? "" : ", ") + std::string(n);
         }
-        return usage_error(std::string(orv::msg::msg_name(id)) + " publishes no " + *wait_name +
-                           " (it publishes " + (names.empty() ? "no store value" : names) +
-                           "; see --list)");
+        return kCli.usage_error(std::string(orv::msg::msg_name(id)) + " publishes no " +
+                                *wait_name + " (it publishes " +
+                                (names.empty() ? "no store value" : names) + "; see --list)");
     }
     if (wait_name) {
         // A store not made yet is made by the daemon's first write; one whose folder is not
@@ -543,62 +453,26 @@ int main(int argc, char** argv) {
         const std::string folder = db.substr(0, db.find_last_of('/') + (db.rfind('/') == 0));
         if (::stat(db.c_str(), &st) != 0 &&
             (errno != ENOENT || ::stat(folder.empty() ? "." : folder.c_str(), &st) != 0)) {
-            std::fprintf(stderr,
-                         "orv_mdm_send: the store %s cannot be read: %s (is it the daemon's? "
-                         "set ORV_NVRAM or --db)\n",
-                         db.c_str(), std::strerror(errno));
-            return kExitFailed;
+            return kCli.failed("the store " + db + " cannot be read: " + std::strerror(errno) +
+                               " (is it the daemon's? set ORV_NVRAM or --db)");
         }
-        if (::access(log_dir.c_str(), R_OK | X_OK) != 0) {
-            std::fprintf(stderr,
-                         "orv_mdm_send: the daemon's log folder %s cannot be read: %s (set "
-                         "ORV_LOG_DIR or --log-dir)\n",
-                         log_dir.c_str(), std::strerror(errno));
+        if (!log_readable(log_dir)) {
             return kExitFailed;
         }
     }
-    const std::size_t log_offset = wait_name ? size_of(log) : 0;
-    const double deadline = monotonic_seconds() + timeout;
-
-    const std::string path = join_path(run_dir, orv::msg::kRequestSocketName);
-    const std::uint32_t marker = 0x4F520000u | (static_cast<std::uint32_t>(getpid()) & 0xFFFFu);
-    for (const std::string& d : {datagram, make_datagram(marker, "")}) {
-        switch (send_datagram(path, d, error, std::max(0.0, deadline - monotonic_seconds()))) {
-            case SendResult::kSent:
-                break;
-            case SendResult::kNoListener:
-                std::fprintf(stderr, "orv_mdm_send: the daemon is not running: %s\n",
-                             error.c_str());
-                return kExitFailed;
-            case SendResult::kBusy:
-            case SendResult::kFailed:
-                std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
-                return kExitFailed;
-        }
-        if (!wait_name) {
-            return kExitOk;  // the marker goes only with --wait-store
-        }
-    }
-
-    if (!served(log, log_offset, marker, deadline)) {
-        std::fprintf(stderr,
-                     "orv_mdm_send: the daemon did not serve the request within %g s (busy with "
-                     "a slow modem, or hung; see %s)\n",
-                     timeout, log.c_str());
-        return kExitFailed;
+    const std::string log = wait_name ? join_path(log_dir, "orv_mdm.log") : "";
+    if (const int status = send_requests(run_dir, {make_datagram(wire_id, payload)}, log, timeout);
+        status != kExitOk || !wait_name) {
+        return status;
     }
     bool found = false;
     std::string value;
     if (!read_value(db, *wait_name, found, value, error)) {
-        std::fprintf(stderr, "orv_mdm_send: %s\n", error.c_str());
-        return kExitFailed;
+        return kCli.failed(error);
     }
     if (!found) {
-        std::fprintf(stderr,
-                     "orv_mdm_send: served, but the store holds no %s (the request did not "
-                     "publish it: see %s)\n",
-                     wait_name->c_str(), log.c_str());
-        return kExitFailed;
+        return kCli.failed("served, but the store holds no " + *wait_name +
+                           " (the request did not publish it: see " + log + ")");
     }
     std::printf("%s\n", escape_bytes(value).c_str());
     return kExitOk;

@@ -1,8 +1,4 @@
 // orv_nvram: reads, writes, lists and watches the parameter store.
-#include <getopt.h>
-#include <signal.h>
-#include <time.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
@@ -43,38 +39,7 @@ constexpr const char* kUsage =
     "Exit status: 0 done, 1 value missing, store unreadable or watch timed out,\n"
     "2 usage error.\n";
 
-enum LongOnly : int { kOptDb = 256, kOptHex, kOptCount, kOptTimeout, kOptVersion };
-
-const option kOptions[] = {
-    {"db", required_argument, nullptr, kOptDb},
-    {"hex", no_argument, nullptr, kOptHex},
-    {"count", required_argument, nullptr, kOptCount},
-    {"timeout", required_argument, nullptr, kOptTimeout},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, kOptVersion},
-    {nullptr, 0, nullptr, 0},
-};
-
-volatile sig_atomic_t g_stop = 0;
-void on_signal(int) {
-    g_stop = 1;
-}
-
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "orv_nvram: %s\nTry 'orv_nvram --help'.\n", message.c_str());
-    return kExitUsage;
-}
-
-int failed(const std::string& message) {
-    std::fprintf(stderr, "orv_nvram: %s\n", message.c_str());
-    return kExitFailed;
-}
-
-double monotonic_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
-}
+constexpr CommandLine kCli{"orv_nvram", kUsage};
 
 std::string shown(std::string_view value, bool hex) {
     return hex ? to_hex(value) : escape_bytes(value);
@@ -103,31 +68,26 @@ bool take_snapshot(Store& store, const std::vector<std::string>& names, Snapshot
 
 int watch(Store& store, const std::vector<std::string>& names, bool hex, long count,
           double timeout) {
-    struct sigaction sa {};
-    sa.sa_handler = on_signal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-
+    const volatile sig_atomic_t& stop = stop_on_signals();
     std::string error;
     Snapshot before;
     std::int64_t version = 0;
     if (!store.data_version(version, error) || !take_snapshot(store, names, before, error)) {
-        return failed(error);
+        return kCli.failed(error);
     }
     const double deadline = timeout >= 0 ? monotonic_seconds() + timeout : -1;
     long changes = 0;
-    while (g_stop == 0) {
+    while (stop == 0) {
         if (count > 0 && changes >= count) {
             return kExitOk;
         }
         if (deadline >= 0 && monotonic_seconds() >= deadline) {
-            return failed("no further change within the timeout");
+            return kCli.failed("no further change within the timeout");
         }
-        timespec tick{0, 100 * 1000000L};
-        nanosleep(&tick, nullptr);
+        sleep_ms(100);
         std::int64_t now_version = 0;
         if (!store.data_version(now_version, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         if (now_version == version) {
             continue;
@@ -135,7 +95,7 @@ int watch(Store& store, const std::vector<std::string>& names, bool hex, long co
         version = now_version;
         Snapshot after;
         if (!take_snapshot(store, names, after, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         // Both maps are sorted: one merge walk finds the new, changed and removed values.
         auto a = before.begin();
@@ -173,64 +133,41 @@ int main(int argc, char** argv) {
     bool hex = false;
     long count = 0;
     double timeout = -1;
-    int c = 0;
+    std::vector<std::string> args;
+    if (const auto status = kCli.parse(arguments(argc, argv),
+                                       {text_option("--db", db), flag_option("--hex", hex),
+                                        count_option(count), timeout_option(timeout)},
+                                       args)) {
+        return *status;
+    }
+    if (args.empty()) {
+        return kCli.usage_error("missing command (get, set, unset, list or watch)");
+    }
+    const std::string command = args.front();
+    args.erase(args.begin());
     std::string error;
-    while ((c = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1) {
-        switch (c) {
-            case kOptDb:
-                db = optarg;
-                break;
-            case kOptHex:
-                hex = true;
-                break;
-            case kOptCount:
-                if (!parse_count_option(optarg, count, error)) {
-                    return usage_error(error);
-                }
-                break;
-            case kOptTimeout:
-                if (!parse_timeout_option(optarg, timeout, error)) {
-                    return usage_error(error);
-                }
-                break;
-            case 'h':
-                std::fputs(kUsage, stdout);
-                return kExitOk;
-            case kOptVersion:
-                std::fputs(version_line("orv_nvram").c_str(), stdout);
-                return kExitOk;
-            default:
-                std::fputs("Try 'orv_nvram --help'.\n", stderr);
-                return kExitUsage;
-        }
-    }
-    if (optind >= argc) {
-        return usage_error("missing command (get, set, unset, list or watch)");
-    }
-    const std::string command = argv[optind];
-    std::vector<std::string> args(argv + optind + 1, argv + argc);
     const bool is_watch = command == "watch";
     if (!is_watch && (count > 0 || timeout >= 0)) {
-        return usage_error("--count and --timeout go with watch");
+        return kCli.usage_error("--count and --timeout go with watch");
     }
     if (hex && command == "unset") {
-        return usage_error("--hex does not go with unset");
+        return kCli.usage_error("--hex does not go with unset");
     }
     // Every NAME must be non-empty (the VALUE of set may be).
     const std::size_t names = command == "set" ? 1 : args.size();
     for (std::size_t i = 0; i < names && i < args.size(); ++i) {
         if (args[i].empty()) {
-            return usage_error("a value name cannot be empty");
+            return kCli.usage_error("a value name cannot be empty");
         }
     }
 
     Store store;
     if (command == "get") {
         if (args.size() != 1) {
-            return usage_error("get takes one NAME");
+            return kCli.usage_error("get takes one NAME");
         }
         if (!store.open(db, false, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         std::string value;
         switch (store.get(args[0], value, error)) {
@@ -243,44 +180,44 @@ int main(int argc, char** argv) {
                 }
                 return kExitOk;
             case Store::Found::kNo:
-                return failed(args[0] + " was never written");
+                return kCli.failed(args[0] + " was never written");
             case Store::Found::kError:
-                return failed(error);
+                return kCli.failed(error);
         }
     } else if (command == "set") {
         if (args.size() != 2) {
-            return usage_error("set takes NAME and VALUE");
+            return kCli.usage_error("set takes NAME and VALUE");
         }
         std::string value = args[1];
         if (hex && !from_hex(args[1], value)) {
-            return usage_error("VALUE \"" + args[1] + "\" is not hex");
+            return kCli.usage_error("VALUE \"" + args[1] + "\" is not hex");
         }
         if (!store.open(db, true, error) || !store.set(args[0], value, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         return kExitOk;
     } else if (command == "unset") {
         if (args.size() != 1) {
-            return usage_error("unset takes one NAME");
+            return kCli.usage_error("unset takes one NAME");
         }
         if (!store.open(db, false, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         switch (store.unset(args[0], error)) {
             case Store::Found::kYes:
                 return kExitOk;
             case Store::Found::kNo:
-                return failed(args[0] + " was never written");
+                return kCli.failed(args[0] + " was never written");
             case Store::Found::kError:
-                return failed(error);
+                return kCli.failed(error);
         }
     } else if (command == "list") {
         if (!args.empty()) {
-            return usage_error("list takes no arguments");
+            return kCli.usage_error("list takes no arguments");
         }
         std::vector<std::pair<std::string, std::string>> rows;
         if (!store.open(db, false, error) || !store.list(rows, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         for (const auto& [name, value] : rows) {
             std::printf("%s=%s\n", escape_bytes(name).c_str(), shown(value, hex).c_str());
@@ -288,9 +225,9 @@ int main(int argc, char** argv) {
         return kExitOk;
     } else if (is_watch) {
         if (!store.open(db, false, error)) {
-            return failed(error);
+            return kCli.failed(error);
         }
         return watch(store, args, hex, count, timeout);
     }
-    return usage_error("unknown command \"" + command + "\"");
+    return kCli.usage_error("unknown command \"" + command + "\"");
 }

@@ -199,7 +199,14 @@ TEST_F(ToolBinaries, NvramWritesWhatTheNextRunReads) {
          {"orv_nvram list --hex", 0, "iccid=38393439\npin_status=\nraw=0001ff5c\n"},
          {"orv_nvram unset iccid", 0, ""},
          {"orv_nvram unset iccid", 1, ""},
-         {"orv_nvram get", 2, ""},
+         {"orv_nvram get", 2, "get takes one NAME"},
+         // The command line every tool reads: "--" ends the options, --name=VALUE is one word.
+         {"orv_nvram set offset -- -5", 0, ""},
+         {"orv_nvram get offset --hex", 0, "2d35\n"},
+         {"orv_nvram --hex=1 list", 2, "--hex takes no value"},
+         {"orv_nvram get --bogus x", 2, "unknown option --bogus\nTry 'orv_nvram --help'."},
+         {"orv_nvram watch --count", 2, "--count needs a value"},
+         {"orv_nvram watch --count=0", 2, "--count \"0\" is not a positive number"},
          {"orv_nvram set --hex x zz", 2, ""},
          {"orv_nvram --db /dev/null/nvram.db set a 1", 1, "store /dev/null/nvram.db: Not a dir"}});
     umask(umask_before);

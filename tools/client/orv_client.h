@@ -4,9 +4,13 @@
 // Every offset and width comes from wire/mdm_msg.h; nothing here restates a layout.
 #pragma once
 
+#include <signal.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -79,12 +83,55 @@ bool parse_int32_bits(std::string_view text, std::uint32_t& out);
 // Seconds, decimal fraction allowed, 0 or more.
 bool parse_seconds(std::string_view text, double& out);
 
-// The --count and --timeout options the tools share: false, with the message for the user in
-// `error`, when the text is not a positive whole number (up to 2^31 - 1) or a number of seconds.
-bool parse_count_option(std::string_view text, long& out, std::string& error);
-bool parse_timeout_option(std::string_view text, double& out, std::string& error);
 // "YYYY-MM-DD HH:MM:SS.mmm" of the current local time.
 std::string timestamp_now();
+
+// ---- Command lines: each tool's options in one table, read one way.
+
+// One option: its names ("--db", or "-o|--output"), whether it takes a value, and what it does
+// with the value ("" for a flag): `apply` returns "" to go on or the message of a usage error.
+struct Option {
+    std::string_view names;
+    bool takes_value;
+    std::function<std::string(const std::string& value)> apply;
+};
+// The options most tools have: a text kept as given, a flag set when present, --count (a whole
+// number from 1 to 2^31 - 1) and --timeout (seconds, a fraction allowed).
+Option text_option(std::string_view names, std::string& out);
+Option text_option(std::string_view names, std::optional<std::string>& out);
+Option flag_option(std::string_view names, bool& out);
+Option count_option(long& out);
+Option timeout_option(double& out);
+
+// The command line of a tool, or of one of its commands ("orv_trace show").
+struct CommandLine {
+    std::string_view tool;
+    const char* help;
+    bool version = true;  // whether --version is answered (a tool's, not a command's)
+
+    // Reads `args` with `options`: options anywhere (--name VALUE or --name=VALUE, "--" ends them),
+    // -h and
+    // --help print the help, --version the version line; the other words go to `words` in their
+    // order. Returns the status to exit with now (0 after the help or the version, 2 after a
+    // usage error, which it printed), or nothing when the tool goes on. What it prints goes to
+    // `out` and `err` when given (a tool run inside a test), else to standard output and error.
+    std::optional<int> parse(const std::vector<std::string>& args,
+                             const std::vector<Option>& options, std::vector<std::string>& words,
+                             std::ostream* out = nullptr, std::ostream* err = nullptr) const;
+    // "TOOL: MESSAGE" and "Try 'TOOL --help'." on `err` or standard error; returns kExitUsage.
+    int usage_error(const std::string& message, std::ostream* err = nullptr) const;
+    // "PROGRAM: MESSAGE" on standard error; returns kExitFailed.
+    int failed(const std::string& message) const;
+};
+// argv[first..argc) as words.
+std::vector<std::string> arguments(int argc, char** argv, int first = 1);
+
+// Seconds of the monotonic clock, for deadlines.
+double monotonic_seconds();
+void sleep_ms(long ms);
+// From now on SIGINT and SIGTERM set the flag returned instead of ending the process, so that a
+// loop that watches it can end cleanly (remove its socket, print its last line).
+const volatile sig_atomic_t& stop_on_signals();
 
 // ---- Requests.
 
@@ -189,16 +236,17 @@ class Store {
 // ---- Factory configuration items: the file <dir>/<item>.
 
 struct VersionFieldRow {
-    std::string_view name;  // option and field name: "inner", "model", ...
+    std::string_view name;    // field name: "inner", "model", ...
+    std::string_view option;  // its option of orv_factory: "--inner", ...
     msg::TextField field;
 };
 inline constexpr std::size_t kVersionFieldCount = 5;
 inline constexpr std::array<VersionFieldRow, kVersionFieldCount> kVersionFields = {{
-    {"inner", msg::version_record::kInnerVersion},
-    {"model", msg::version_record::kModelName},
-    {"hardware", msg::version_record::kHardwareVersion},
-    {"manufacturer", msg::version_record::kManufacturer},
-    {"integrated", msg::version_record::kIntegratedVersion},
+    {"inner", "--inner", msg::version_record::kInnerVersion},
+    {"model", "--model", msg::version_record::kModelName},
+    {"hardware", "--hardware", msg::version_record::kHardwareVersion},
+    {"manufacturer", "--manufacturer", msg::version_record::kManufacturer},
+    {"integrated", "--integrated", msg::version_record::kIntegratedVersion},
 }};
 // Index of a field in kVersionFields by name, or kVersionFieldCount.
 std::size_t version_field_index(std::string_view name);

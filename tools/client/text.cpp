@@ -173,22 +173,4 @@ std::string timestamp_now() {
     return buf;
 }
 
-bool parse_count_option(std::string_view text, long& out, std::string& error) {
-    std::uint32_t n = 0;
-    if (!parse_u32(text, n) || n == 0 || n > 0x7fffffff) {
-        error = "--count \"" + std::string(text) + "\" is not a positive number";
-        return false;
-    }
-    out = static_cast<long>(n);
-    return true;
-}
-
-bool parse_timeout_option(std::string_view text, double& out, std::string& error) {
-    if (!parse_seconds(text, out)) {
-        error = "--timeout \"" + std::string(text) + "\" is not a number of seconds";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace orv::client

@@ -2,7 +2,6 @@
 // the daemon's demo and end-to-end tests. See docs/virtual-modem.md. This file holds the command
 // line and the loop that joins the line (line.h), the interpreter (interpreter.h) or the replay of
 // a trace (replay.h), and the control socket (control.h).
-#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -74,71 +73,46 @@ constexpr const char* kUsage =
     std::exit(status);
 }
 
-int number(const char* text, const char* option) {
-    const auto v = to_int(text);
-    if (!v || *v < 0 || *v > 100000000) {
-        die(std::string(option) + " wants a number, got " + text);
-    }
-    return *v;
-}
+constexpr client::CommandLine kCli{"orv_modem_sim", kUsage};
 
-// The long options with a value or a meaning of their own, and what each sets. (Line ends, noise
-// and a report timer are the profile's: [device] line_end, nul_every, report.)
-struct OptionRow {
-    const char* name;
-    int has_arg;
-    void (*set)(Options& o, const char* value);
-};
-
-constexpr OptionRow kOptions[] = {
-    {"pty", no_argument, [](Options& o, const char*) { o.line.pty = true; }},
-    {"link", required_argument, [](Options& o, const char* v) { o.line.link = v; }},
-    {"listen", required_argument, [](Options& o, const char* v) { o.line.listen = v; }},
-    {"profile", required_argument, [](Options& o, const char* v) { o.profile = v; }},
-    {"sim", required_argument, [](Options& o, const char* v) { o.sim = v; }},
-    {"journal", required_argument, [](Options& o, const char* v) { o.journal = v; }},
-    {"control", required_argument, [](Options& o, const char* v) { o.control = v; }},
-    {"chunk", required_argument,
-     [](Options& o, const char* v) {
-         o.line.chunk = static_cast<std::size_t>(number(v, "--chunk"));
-     }},
-    {"replay", required_argument, [](Options& o, const char* v) { o.replay = v; }},
-    {"fast", no_argument, [](Options& o, const char*) { o.fast = true; }},
-    {"hold", no_argument, [](Options& o, const char*) { o.hold = true; }},
-};
-constexpr int kFirstOption = 1000;
-constexpr int kOptVersion = kFirstOption - 1;
-
+// The options; line ends, noise and a report timer are the profile's ([device] line_end,
+// nul_every, report).
 Options parse_options(int argc, char** argv) {
-    std::vector<option> longs;
-    for (const OptionRow& row : kOptions) {
-        longs.push_back(
-            {row.name, row.has_arg, nullptr, kFirstOption + static_cast<int>(longs.size())});
-    }
-    longs.insert(longs.end(), {{"verbose", no_argument, nullptr, 'v'},
-                               {"help", no_argument, nullptr, 'h'},
-                               {"version", no_argument, nullptr, kOptVersion},
-                               {nullptr, 0, nullptr, 0}});
     Options o;
-    // "+": stop at the first word that is not an option.
-    for (int c = 0; (c = getopt_long(argc, argv, "+vh", longs.data(), nullptr)) != -1;) {
-        if (c >= kFirstOption) {
-            kOptions[c - kFirstOption].set(o, optarg);
-        } else if (c == 'v') {
-            o.line.verbose = true;
-        } else if (c == kOptVersion) {
-            std::fputs(client::version_line("orv_modem_sim").c_str(), stdout);
-            std::exit(0);
-        } else {
-            std::fputs(kUsage, c == 'h' ? stdout : stderr);
-            std::exit(c == 'h' ? 0 : 2);
-        }
+    const auto text = [](const char* name, std::string& out) {
+        return client::text_option(name, out);
+    };
+    const auto flag = [](const char* name, bool& out) { return client::flag_option(name, out); };
+    std::vector<std::string> words;
+    const auto status = kCli.parse(client::arguments(argc, argv),
+                                   {flag("--pty", o.line.pty),
+                                    text("--link", o.line.link),
+                                    text("--listen", o.line.listen),
+                                    text("--profile", o.profile),
+                                    text("--sim", o.sim),
+                                    text("--journal", o.journal),
+                                    text("--control", o.control),
+                                    text("--replay", o.replay),
+                                    flag("--fast", o.fast),
+                                    flag("--hold", o.hold),
+                                    flag("-v|--verbose", o.line.verbose),
+                                    {"--chunk", true,
+                                     [&](const std::string& v) {
+                                         const auto n = to_int(v);
+                                         if (!n || *n < 0 || *n > 100000000) {
+                                             return "--chunk wants a number, got " + v;
+                                         }
+                                         o.line.chunk = static_cast<std::size_t>(*n);
+                                         return std::string();
+                                     }}},
+                                   words);
+    if (status) {
+        std::exit(*status);
     }
-    if (optind != argc) {
-        die(std::string("unexpected argument ") + argv[optind]);
+    if (!words.empty()) {
+        die("unexpected argument " + words[0]);
     }
     if (o.line.pty == !o.line.listen.empty()) {
-        std::fputs(kUsage, stderr);
         die("give exactly one of --pty and --listen");
     }
     if (!o.line.link.empty() && !o.line.pty) {

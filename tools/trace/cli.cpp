@@ -80,65 +80,26 @@ constexpr const char* kReplayUsage =
     "request: expected and got) or the replay could not run, 2 trace not readable or usage "
     "error.\n";
 
-int usage_error(std::ostream& err, const std::string& message, const char* usage) {
-    err << "orv_trace: " << message << "\n" << usage;
-    return client::kExitUsage;
-}
+constexpr client::CommandLine kCli{"orv_trace", kUsage};
+constexpr client::CommandLine kShowCli{"orv_trace show", kShowUsage, false};
+constexpr client::CommandLine kRedactCli{"orv_trace redact", kRedactUsage, false};
+constexpr client::CommandLine kReplayCli{"orv_trace replay", kReplayUsage, false};
 
-// Splits `args` into one file, "--name value" options (`known`) and options without a value
-// (`flags`, kept with an empty value); false with a message otherwise.
-struct Parsed {
-    std::string file;
-    std::vector<std::pair<std::string, std::string>> options;
-    bool help = false;
-};
-
-bool parse_args(const Args& args, const std::vector<std::string>& known, Parsed& out,
-                std::string& error, const std::vector<std::string>& flags = {}) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "--help" || a == "-h") {
-            out.help = true;
-            return true;
-        }
-        if (a.size() > 1 && a[0] == '-') {
-            std::string name = a;
-            std::string value;
-            const std::size_t eq = a.find('=');
-            const bool inline_value = eq != std::string::npos && a.starts_with("--");
-            if (inline_value) {
-                name = a.substr(0, eq);
-                value = a.substr(eq + 1);
-            }
-            const bool flag = std::find(flags.begin(), flags.end(), name) != flags.end();
-            if (flag && inline_value) {
-                error = name + " takes no value";
-                return false;
-            }
-            if (!flag && std::find(known.begin(), known.end(), name) == known.end()) {
-                error = "unknown option " + name;
-                return false;
-            }
-            if (!flag && !inline_value) {
-                if (i + 1 >= args.size()) {
-                    error = name + " needs a value";
-                    return false;
-                }
-                value = args[++i];
-            }
-            out.options.emplace_back(name, value);
-        } else if (out.file.empty()) {
-            out.file = a;
-        } else {
-            error = "unexpected argument " + a;
-            return false;
-        }
+// Reads a command's words with its options: one trace file and nothing else. The status to exit
+// with now, or nothing to go on.
+std::optional<int> parse(const client::CommandLine& cli, const Args& args,
+                         const std::vector<client::Option>& options, std::string& file,
+                         std::ostream& out, std::ostream& err) {
+    std::vector<std::string> words;
+    if (const auto status = cli.parse(args, options, words, &out, &err)) {
+        return status;
     }
-    if (out.file.empty()) {
-        error = "no trace file given";
-        return false;
+    if (words.size() != 1) {
+        return cli.usage_error(
+            words.empty() ? "no trace file given" : "unexpected argument " + words[1], &err);
     }
-    return true;
+    file = words[0];
+    return std::nullopt;
 }
 
 // Reads the trace at `file`; false, with the reader's message on `err`, when it cannot be read.
@@ -152,29 +113,33 @@ bool load(const std::string& file, std::vector<Record>& records, std::ostream& e
 }
 
 int cmd_show(const Args& args, std::ostream& out, std::ostream& err) {
-    Parsed p;
-    std::string error;
-    if (!parse_args(args, {"--id", "--from", "--to"}, p, error)) {
-        return usage_error(err, error, kShowUsage);
-    }
-    if (p.help) {
-        out << kShowUsage;
-        return client::kExitOk;
-    }
     ShowOptions options;
-    for (const auto& [name, value] : p.options) {
-        std::uint32_t id = 0;
-        if (name == "--id") {
-            if (!client::parse_request_id(value, id)) {
-                return usage_error(err, "--id " + value + " is not a request", kShowUsage);
-            }
-            options.id = id;
-        } else if (!client::parse_seconds(value, name == "--from" ? options.from : options.to)) {
-            return usage_error(err, name + " " + value + " is not a number of seconds", kShowUsage);
-        }
+    const auto seconds = [](const char* name, double& value_out) -> client::Option {
+        return {name, true, [name, &value_out](const std::string& value) {
+                    return client::parse_seconds(value, value_out)
+                               ? std::string()
+                               : std::string(name) + " " + value + " is not a number of seconds";
+                }};
+    };
+    std::string file;
+    if (const auto status = parse(kShowCli, args,
+                                  {{"--id", true,
+                                    [&](const std::string& value) {
+                                        std::uint32_t id = 0;
+                                        if (!client::parse_request_id(value, id)) {
+                                            return "--id " + value + " is not a request";
+                                        }
+                                        options.id = id;
+                                        return std::string();
+                                    }},
+                                   seconds("--from", options.from),
+                                   seconds("--to", options.to)},
+                                  file, out, err)) {
+        return *status;
     }
+    std::string error;
     std::vector<Record> records;
-    if (!read_trace(p.file, records, error)) {
+    if (!read_trace(file, records, error)) {
         // A trace cut in the middle (a device that lost power, a copy stopped): its whole
         // records are shown, then where it was cut; the status still says it was not whole.
         if (!records.empty()) {
@@ -188,17 +153,13 @@ int cmd_show(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
-    Parsed p;
-    std::string error;
-    if (!parse_args(args, {"-o", "--output"}, p, error)) {
-        return usage_error(err, error, kRedactUsage);
-    }
-    if (p.help) {
-        out << kRedactUsage;
-        return client::kExitOk;
+    std::string file, path;
+    if (const auto status =
+            parse(kRedactCli, args, {client::text_option("-o|--output", path)}, file, out, err)) {
+        return *status;
     }
     std::vector<Record> records;
-    if (!load(p.file, records, err)) {
+    if (!load(file, records, err)) {
         return client::kExitUsage;
     }
     const RedactCounts counts = redact(records);
@@ -206,12 +167,11 @@ int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
     for (const Record& rec : records) {
         text += format_record(rec) + "\n";
     }
-    if (p.options.empty()) {
+    if (path.empty()) {
         out << text;
     } else {
         // Mode 0600 like the recording, whatever the umask: a redacted trace still holds what
         // a person may want kept to themselves (times, the kinds of failure).
-        const std::string& path = p.options.back().second;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         bool written = fd >= 0 && ::fchmod(fd, 0600) == 0;
         for (std::string_view rest = text; written && !rest.empty();) {
@@ -233,29 +193,23 @@ int cmd_redact(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 int cmd_replay(const Args& args, std::ostream& out, std::ostream& err) {
-    Parsed p;
-    std::string error;
-    if (!parse_args(args, {"--wait-scale"}, p, error, {"--fast"})) {
-        return usage_error(err, error, kReplayUsage);
-    }
-    if (p.help) {
-        out << kReplayUsage;
-        return client::kExitOk;
-    }
-    ReplayOptions options{.file = p.file};
-    for (const auto& [name, value] : p.options) {
-        double scale = 0;
-        if (name == "--fast") {
-            options.fast = true;
-        } else if (client::parse_seconds(value, scale) && scale > 0) {
-            options.wait_scale = scale;
-        } else {
-            return usage_error(err, "--wait-scale " + value + " is not a positive number",
-                               kReplayUsage);
-        }
+    ReplayOptions options;
+    const client::Option scale = {"--wait-scale", true, [&](const std::string& value) {
+                                      double x = 0;
+                                      if (!client::parse_seconds(value, x) || x <= 0) {
+                                          return "--wait-scale " + value +
+                                                 " is not a positive number";
+                                      }
+                                      options.wait_scale = x;
+                                      return std::string();
+                                  }};
+    if (const auto status =
+            parse(kReplayCli, args, {client::flag_option("--fast", options.fast), scale},
+                  options.file, out, err)) {
+        return *status;
     }
     std::vector<Record> records;
-    if (!load(p.file, records, err)) {
+    if (!load(options.file, records, err)) {
         return client::kExitUsage;
     }
     return replay(records, options, out, err);
@@ -276,23 +230,17 @@ constexpr Command kCommands[] = {
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (args.empty()) {
-        return usage_error(err, "no command given", kUsage);
-    }
-    if (args[0] == "--help" || args[0] == "-h") {
-        out << kUsage;
-        return client::kExitOk;
-    }
-    if (args[0] == "--version") {
-        out << client::version_line("orv_trace");
-        return client::kExitOk;
-    }
     for (const Command& c : kCommands) {
-        if (args[0] == c.name) {
+        if (!args.empty() && args[0] == c.name) {
             return c.run(Args(args.begin() + 1, args.end()), out, err);
         }
     }
-    return usage_error(err, "unknown command " + args[0], kUsage);
+    std::vector<std::string> words;
+    if (const auto status = kCli.parse(args, {}, words, &out, &err)) {
+        return *status;
+    }
+    return kCli.usage_error(words.empty() ? "no command given" : "unknown command " + words[0],
+                            &err);
 }
 
 }  // namespace orv::trace
