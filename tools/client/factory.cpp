@@ -11,30 +11,21 @@
 
 namespace orv::client {
 
-namespace {
-
 constexpr std::size_t kMaxItemSize = 1024 * 1024;
 
-std::string errno_text() {
-    return std::strerror(errno);
-}
-
 bool write_all(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    while (!bytes.empty()) {
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
             return false;
         }
-        done += static_cast<std::size_t>(n);
+        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return true;
 }
-
-}  // namespace
 
 std::size_t version_field_index(std::string_view name) {
     for (std::size_t i = 0; i < kVersionFields.size(); ++i) {
@@ -81,15 +72,12 @@ std::vector<std::string> describe_version_record(std::string_view bytes) {
     VersionRecord record{};
     std::memcpy(record.data(), bytes.data(),
                 bytes.size() < record.size() ? bytes.size() : record.size());
+    const std::string_view all(reinterpret_cast<const char*>(record.data()), record.size());
     std::vector<std::string> lines;
     for (const VersionFieldRow& row : kVersionFields) {
-        const std::size_t n = msg::text_length(record.data(), record.size(), row.field);
-        std::string line =
-            "  " + std::string(row.name) + "=\"" +
-            escape_bytes(std::string_view(
-                reinterpret_cast<const char*>(record.data()) + row.field.offset, n)) +
-            "\"";
-        if (n == row.field.width) {
+        const std::string_view text = field_text(all, row.field);
+        std::string line = "  " + std::string(row.name) + "=" + quote_bytes(text);
+        if (text.size() == row.field.width) {
             line += " (fills its field, no terminator)";
         }
         lines.push_back(std::move(line));
@@ -99,7 +87,7 @@ std::vector<std::string> describe_version_record(std::string_view bytes) {
 
 bool write_item(const std::string& dir, unsigned item, std::string_view bytes, std::string& error) {
     if (!orv::paths::make_dirs(dir.c_str())) {
-        error = "cannot create the folder " + dir + ": " + errno_text();
+        error = "cannot create the folder " + dir + ": " + std::strerror(errno);
         return false;
     }
     const std::string path = join_path(dir, std::to_string(item));
@@ -107,18 +95,18 @@ bool write_item(const std::string& dir, unsigned item, std::string_view bytes, s
         join_path(dir, "." + std::to_string(item) + ".tmp." + std::to_string(getpid()));
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
     if (fd < 0) {
-        error = "cannot create " + temp + ": " + errno_text();
+        error = "cannot create " + temp + ": " + std::strerror(errno);
         return false;
     }
     if (!write_all(fd, bytes) || fsync(fd) != 0) {
-        error = "cannot write " + temp + ": " + errno_text();
+        error = "cannot write " + temp + ": " + std::strerror(errno);
         close(fd);
         unlink(temp.c_str());
         return false;
     }
     close(fd);
     if (rename(temp.c_str(), path.c_str()) != 0) {
-        error = "cannot rename " + temp + " to " + path + ": " + errno_text();
+        error = "cannot rename " + temp + " to " + path + ": " + std::strerror(errno);
         unlink(temp.c_str());
         return false;
     }
@@ -139,28 +127,25 @@ Store::Found read_item(const std::string& dir, unsigned item, std::string& bytes
         if (errno == ENOENT) {
             return Store::Found::kNo;
         }
-        error = "cannot open " + path + ": " + errno_text();
+        error = "cannot open " + path + ": " + std::strerror(errno);
         return Store::Found::kError;
     }
+    const auto fail = [&](std::string what) {
+        error = std::move(what);
+        close(fd);
+        return Store::Found::kError;
+    };
     bytes.clear();
     char buf[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buf, sizeof buf);
+    for (ssize_t n = 0; (n = read(fd, buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            error = "cannot read " + path + ": " + errno_text();
-            close(fd);
-            return Store::Found::kError;
-        }
-        if (n == 0) {
-            break;
+            return fail("cannot read " + path + ": " + std::strerror(errno));
         }
         if (bytes.size() + static_cast<std::size_t>(n) > kMaxItemSize) {
-            error = path + " is larger than 1 MiB";
-            close(fd);
-            return Store::Found::kError;
+            return fail(path + " is larger than 1 MiB");
         }
         bytes.append(buf, static_cast<std::size_t>(n));
     }

@@ -1,4 +1,5 @@
 // Controller notification datagrams decoded into one readable line each.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -25,8 +26,7 @@ std::string value_of(std::string_view d) {
 
 // The zero-padded text field `f`, up to its terminator, quoted.
 std::string text_at(std::string_view d, msg::TextField f) {
-    const std::size_t n = msg::text_length(bytes_of(d), d.size(), f);
-    return "\"" + escape_bytes(d.substr(f.offset, n)) + "\"";
+    return quote_bytes(field_text(d, f));
 }
 
 std::string unknown(std::string_view d, std::size_t real_size) {
@@ -56,21 +56,14 @@ std::string decode(Call call, std::string_view d) {
 }  // namespace
 
 std::string describe_notification(std::string_view datagram, std::size_t real_size) {
-    if (real_size < datagram.size()) {
-        real_size = datagram.size();
-    }
-    if (datagram.size() < msg::kIdSize) {
-        return unknown(datagram, real_size);
-    }
-    const std::uint32_t number = msg::load_u32(bytes_of(datagram));
-    if (number < kFirstCall || number > kLastCall) {
-        return unknown(datagram, real_size);
-    }
+    real_size = std::max(real_size, datagram.size());
+    const std::uint32_t number =
+        datagram.size() >= msg::kIdSize ? msg::load_u32(bytes_of(datagram)) : 0;
     const auto call = static_cast<Call>(number);
-    const std::size_t expected = msg::notify::size_of(call);
-    if (datagram.size() < expected) {
+    if (number < kFirstCall || number > kLastCall || datagram.size() < msg::notify::size_of(call)) {
         return unknown(datagram, real_size);
     }
+    const std::size_t expected = msg::notify::size_of(call);
     std::string line = decode(call, datagram.substr(0, expected));
     if (real_size > expected) {
         line += " extra_bytes=" + std::to_string(real_size - expected);

@@ -39,6 +39,10 @@ std::string version_line(std::string_view tool);
 // every other byte as \xnn (two lower-case hex digits); so a line decodes without ambiguity, and
 // an answer reads the same in orv_nvram, orv_trace show and the virtual modem's log.
 std::string escape_bytes(std::string_view bytes);
+// escape_bytes between double quotes.
+std::string quote_bytes(std::string_view bytes);
+// The text of field `f` of `bytes`, up to its terminator and never past their end.
+std::string_view field_text(std::string_view bytes, msg::TextField f);
 
 // The lines of a byte stream that comes in pieces, as the modem's line and the daemon's channel
 // cut it: CR and LF end a line, empty lines are dropped. A line longer than `max` bytes keeps its
@@ -195,6 +199,9 @@ Receiver probe_receiver(const std::string& path, std::string& error);
 // replaced; a live one, or a file that is not a socket, is refused. Returns the descriptor or -1
 // with a message in `error`.
 int bind_datagram_socket(const std::string& path, std::string& error);
+
+// Writes all of `bytes` to `fd`, going on after an interrupted write; false on an error (errno).
+bool write_all(int fd, std::string_view bytes);
 
 // "<dir>/<name>".
 std::string join_path(std::string_view dir, std::string_view name);

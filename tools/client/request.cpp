@@ -27,29 +27,6 @@ constexpr OptionName kOptionNames[] = {
     {kBitOp, "--op"},   {kBitCode, "--code"}, {kBitMode, "--mode"},
 };
 
-// The requests that read a payload, the options each takes, and how --help shows them.
-struct PayloadRow {
-    std::uint32_t id;
-    unsigned allowed;
-    std::string_view usage;
-};
-constexpr PayloadRow kPayloadRows[] = {
-    {msg::ORV_MDM_VERIFY_PIN, kBitPin | kBitPuk | kBitNewPin, "--pin P | --puk K --new-pin P"},
-    {msg::ORV_MDM_CHANGE_PIN, kBitOldPin | kBitNewPin, "--old-pin P --new-pin P"},
-    {msg::ORV_MDM_PIN_MODE, kBitOp | kBitPin, "--op off|on|query|N [--pin P]"},
-    {msg::ORV_MDM_NET_UNLOCK, kBitCode, "--code C"},
-    {msg::ORV_MDM_SET_MODEM_MODE, kBitMode, "--mode N (1 radio off, 0 radio on)"},
-};
-
-const PayloadRow* find_row(std::uint32_t id) {
-    for (const PayloadRow& row : kPayloadRows) {
-        if (row.id == id) {
-            return &row;
-        }
-    }
-    return nullptr;
-}
-
 unsigned given_mask(const PayloadOptions& o) {
     unsigned m = 0;
     m |= o.pin ? kBitPin : 0u;
@@ -203,6 +180,31 @@ bool build_modem_mode(const PayloadOptions& o, std::string& payload, std::string
     return true;
 }
 
+// The requests that read a payload, the options each takes, and how --help shows them.
+struct PayloadRow {
+    std::uint32_t id;
+    unsigned allowed;
+    std::string_view usage;
+    bool (*build)(const PayloadOptions& o, std::string& payload, std::string& error);
+};
+constexpr PayloadRow kPayloadRows[] = {
+    {msg::ORV_MDM_VERIFY_PIN, kBitPin | kBitPuk | kBitNewPin, "--pin P | --puk K --new-pin P",
+     build_verify_pin},
+    {msg::ORV_MDM_CHANGE_PIN, kBitOldPin | kBitNewPin, "--old-pin P --new-pin P", build_change_pin},
+    {msg::ORV_MDM_PIN_MODE, kBitOp | kBitPin, "--op off|on|query|N [--pin P]", build_pin_mode},
+    {msg::ORV_MDM_NET_UNLOCK, kBitCode, "--code C", build_net_unlock},
+    {msg::ORV_MDM_SET_MODEM_MODE, kBitMode, "--mode N (1 radio off, 0 radio on)", build_modem_mode},
+};
+
+const PayloadRow* find_row(std::uint32_t id) {
+    for (const PayloadRow& row : kPayloadRows) {
+        if (row.id == id) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 bool parse_request_id(std::string_view text, std::uint32_t& id) {
@@ -210,11 +212,8 @@ bool parse_request_id(std::string_view text, std::uint32_t& id) {
         return true;
     }
     const std::optional<std::uint32_t> found = msg::msg_id_by_name(text);
-    if (!found) {
-        return false;
-    }
-    id = *found;
-    return true;
+    id = found.value_or(id);
+    return found.has_value();
 }
 
 std::string_view payload_usage(std::uint32_t id) {
@@ -248,20 +247,8 @@ bool build_payload(std::uint32_t id, const PayloadOptions& opts, std::string& pa
             return false;
         }
     }
-    switch (id) {
-        case msg::ORV_MDM_VERIFY_PIN:
-            return build_verify_pin(opts, payload, error);
-        case msg::ORV_MDM_CHANGE_PIN:
-            return build_change_pin(opts, payload, error);
-        case msg::ORV_MDM_PIN_MODE:
-            return build_pin_mode(opts, payload, error);
-        case msg::ORV_MDM_NET_UNLOCK:
-            return build_net_unlock(opts, payload, error);
-        case msg::ORV_MDM_SET_MODEM_MODE:
-            return build_modem_mode(opts, payload, error);
-        default:  // a plain number: every other identifier reads no payload
-            return true;
-    }
+    // A plain number: every other identifier reads no payload.
+    return row == nullptr || row->build(opts, payload, error);
 }
 
 std::string make_datagram(std::uint32_t wire_id, std::string_view payload) {

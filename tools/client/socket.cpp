@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "tools/client/orv_client.h"
 
@@ -16,30 +16,19 @@ namespace orv::client {
 
 namespace {
 
-bool make_address(const std::string& path, sockaddr_un& addr, std::string& error) {
+// The address of `path` and a new datagram socket; -1 with a message in `error`.
+int new_socket(const std::string& path, sockaddr_un& addr, std::string& error) {
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof addr.sun_path) {
         error = "socket path \"" + escape_bytes(path) + "\" is empty or longer than " +
                 std::to_string(sizeof addr.sun_path - 1) + " characters";
-        return false;
-    }
-    std::memcpy(addr.sun_path, path.data(), path.size());
-    return true;
-}
-
-std::string errno_text() {
-    return std::strerror(errno);
-}
-
-// The address of `path` and a new datagram socket; -1 with a message in `error`.
-int new_socket(const std::string& path, sockaddr_un& addr, std::string& error) {
-    if (!make_address(path, addr, error)) {
         return -1;
     }
+    std::memcpy(addr.sun_path, path.data(), path.size());
     const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        error = "cannot create a socket: " + errno_text();
+        error = "cannot create a socket: " + std::string(std::strerror(errno));
     }
     return fd;
 }
@@ -69,18 +58,15 @@ SendResult send_datagram(const std::string& path, std::string_view datagram, std
     if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
         saved = errno;
     } else {
-        timespec start{};
-        clock_gettime(CLOCK_MONOTONIC, &start);
+        using Clock = std::chrono::steady_clock;
+        const auto deadline = Clock::now() + std::chrono::duration<double>(timeout_s);
         for (;;) {
             n = send(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             saved = errno;
             if (n >= 0 || (saved != EAGAIN && saved != EINTR)) {
                 break;
             }
-            timespec now{};
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            const double left = timeout_s - static_cast<double>(now.tv_sec - start.tv_sec) -
-                                static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+            const double left = std::chrono::duration<double>(deadline - Clock::now()).count();
             if (left <= 0) {
                 close(fd);
                 char waited[32];
@@ -144,7 +130,7 @@ int bind_datagram_socket(const std::string& path, std::string& error) {
             return -1;
         }
         if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-            error = "cannot remove the stale socket " + path + ": " + errno_text();
+            error = "cannot remove the stale socket " + path + ": " + std::strerror(errno);
             return -1;
         }
     }
@@ -154,7 +140,7 @@ int bind_datagram_socket(const std::string& path, std::string& error) {
         return -1;
     }
     if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-        error = "cannot bind " + path + ": " + errno_text();
+        error = "cannot bind " + path + ": " + std::strerror(errno);
         close(fd);
         return -1;
     }

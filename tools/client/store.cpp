@@ -111,11 +111,7 @@ bool Store::open(const std::string& path, bool create, std::string& error) {
 
 bool Store::has_table(bool& present, std::string& error) {
     Statement st(db_, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='nvram'");
-    if (!st.ok()) {
-        error = "cannot read the parameter store: " + last_error();
-        return false;
-    }
-    const int rc = sqlite3_step(st.get());
+    const int rc = st.ok() ? sqlite3_step(st.get()) : SQLITE_ERROR;
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
         error = "cannot read the parameter store: " + last_error();
         return false;
@@ -133,11 +129,7 @@ Store::Found Store::get(std::string_view name, std::string& value, std::string& 
         return Found::kNo;
     }
     Statement st(db_, "SELECT value FROM nvram WHERE name = ?1");
-    if (!st.ok() || !st.bind_text(1, name)) {
-        error = "cannot read the parameter store: " + last_error();
-        return Found::kError;
-    }
-    const int rc = sqlite3_step(st.get());
+    const int rc = st.ok() && st.bind_text(1, name) ? sqlite3_step(st.get()) : SQLITE_ERROR;
     if (rc == SQLITE_DONE) {
         return Found::kNo;
     }
@@ -180,12 +172,8 @@ bool Store::list(std::vector<std::pair<std::string, std::string>>& rows, std::st
         return true;
     }
     Statement st(db_, "SELECT name, value FROM nvram ORDER BY name");
-    if (!st.ok()) {
-        error = "cannot read the parameter store: " + last_error();
-        return false;
-    }
-    int rc = SQLITE_ROW;
-    while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
+    int rc = SQLITE_ERROR;
+    while (st.ok() && (rc = sqlite3_step(st.get())) == SQLITE_ROW) {
         rows.emplace_back(column_bytes(st.get(), 0), column_bytes(st.get(), 1));
     }
     if (rc != SQLITE_DONE) {

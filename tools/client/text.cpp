@@ -1,6 +1,7 @@
 // Text helpers of the tools: escaping, hex, number and time parsing.
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -17,29 +18,10 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
-// Whole-text unsigned number, decimal or 0x-hex, without sign or blanks.
-bool parse_unsigned(std::string_view text, unsigned long long& out) {
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    if (text.empty() || text.size() > 20) {
-        return false;
-    }
-    unsigned long long v = 0;
-    for (char c : text) {
-        const int d = core::hex_digit_value(c);
-        if (d < 0 || d >= base) {
-            return false;
-        }
-        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
-        if (v > 0xFFFFFFFFull) {
-            return false;
-        }
-    }
-    out = v;
-    return true;
+// Appends the two lower-case hex digits of `c`.
+void put_hex(std::string& out, unsigned char c) {
+    out.push_back(kHexDigits[c >> 4]);
+    out.push_back(kHexDigits[c & 0xf]);
 }
 
 }  // namespace
@@ -63,11 +45,19 @@ std::string escape_bytes(std::string_view bytes) {
             out.push_back(ch);
         } else {
             out += "\\x";
-            out.push_back(kHexDigits[c >> 4]);
-            out.push_back(kHexDigits[c & 0xf]);
+            put_hex(out, c);
         }
     }
     return out;
+}
+
+std::string quote_bytes(std::string_view bytes) {
+    return "\"" + escape_bytes(bytes) + "\"";
+}
+
+std::string_view field_text(std::string_view bytes, msg::TextField f) {
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    return bytes.substr(std::min(f.offset, bytes.size()), msg::text_length(p, bytes.size(), f));
 }
 
 std::vector<std::string> split_lines(std::string_view text) {
@@ -84,9 +74,7 @@ std::string to_hex(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);
     for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        out.push_back(kHexDigits[c >> 4]);
-        out.push_back(kHexDigits[c & 0xf]);
+        put_hex(out, static_cast<unsigned char>(ch));
     }
     return out;
 }
@@ -123,9 +111,24 @@ bool from_hex(std::string_view hex, std::string& out) {
 }
 
 bool parse_u32(std::string_view text, std::uint32_t& out) {
-    unsigned long long v = 0;
-    if (!parse_unsigned(text, v)) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 20) {
         return false;
+    }
+    unsigned long long v = 0;
+    for (char c : text) {
+        const int d = core::hex_digit_value(c);
+        if (d < 0 || d >= base) {
+            return false;
+        }
+        v = v * static_cast<unsigned>(base) + static_cast<unsigned>(d);
+        if (v > 0xFFFFFFFFull) {
+            return false;
+        }
     }
     out = static_cast<std::uint32_t>(v);
     return true;
@@ -133,8 +136,8 @@ bool parse_u32(std::string_view text, std::uint32_t& out) {
 
 bool parse_int32_bits(std::string_view text, std::uint32_t& out) {
     if (!text.empty() && text[0] == '-') {
-        unsigned long long v = 0;
-        if (!parse_unsigned(text.substr(1), v) || v > 0x80000000ull) {
+        std::uint32_t v = 0;
+        if (!parse_u32(text.substr(1), v) || v > 0x80000000u) {
             return false;
         }
         out = static_cast<std::uint32_t>(0x100000000ull - v);
