@@ -25,10 +25,6 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-bool starts_with(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 // The first run of 14 to 17 digits in `text` (an IMEI, with or without its check digit or
 // software version, whatever prefix or quotes a modem puts around it); empty when none.
 std::string_view imei_in(std::string_view text) {
@@ -133,30 +129,24 @@ class Finder {
     }
 
     void end_command() {
-        if (starts_with(command_, "AT+CRSM=176,12258,")) {
-            for (const std::string& l : client::split_lines(answer_)) {
+        for (const std::string& l : client::split_lines(answer_)) {
+            if (command_.starts_with("AT+CRSM=176,12258,")) {
                 const std::size_t close = l.rfind('"');
                 const std::size_t open = close == 0 || close == std::string::npos
                                              ? std::string::npos
                                              : l.rfind('"', close - 1);
-                if (starts_with(l, "+CRSM:") && open != std::string::npos) {
+                if (l.starts_with("+CRSM:") && open != std::string::npos) {
                     add(swap_pairs(l.substr(open + 1, close - open - 1)), Sort::kIccid);
                 }
-            }
-        } else if (command_ == "AT+CIMI") {
-            for (const std::string& l : client::split_lines(answer_)) {
+            } else if (command_ == "AT+CIMI") {
                 if (l.size() >= kImsiKept && l.find_first_not_of("0123456789") == l.npos) {
                     add(l, Sort::kImsi);
                 }
-            }
-        } else if (command_ == "AT+CGSN") {
-            for (const std::string& l : client::split_lines(answer_)) {
+            } else if (command_ == "AT+CGSN") {
                 add(imei_in(l), Sort::kImei);
-            }
-        } else if (starts_with(command_, "AT+CNUM")) {
-            for (const std::string& l : client::split_lines(answer_)) {
+            } else if (command_.starts_with("AT+CNUM")) {
                 const std::vector<std::string> args = arguments(l);
-                if (starts_with(l, "+CNUM:") && args.size() >= 2) {
+                if (l.starts_with("+CNUM:") && args.size() >= 2) {
                     add(unquoted(args[1]), Sort::kNumber);
                 }
             }
@@ -174,12 +164,7 @@ class Finder {
             return;
         }
         const std::string_view payload = datagram.substr(msg::kIdSize);
-        auto text = [&](msg::TextField f) {
-            const auto* p = reinterpret_cast<const unsigned char*>(payload.data());
-            add(payload.substr(std::min(f.offset, payload.size()),
-                               msg::text_length(p, payload.size(), f)),
-                Sort::kCode);
-        };
+        auto text = [&](msg::TextField f) { add(client::field_text(payload, f), Sort::kCode); };
         switch (id) {
             case msg::ORV_MDM_VERIFY_PIN:
                 text(msg::verify_pin::kCode);
@@ -239,11 +224,8 @@ class Finder {
             msg::load_u32(reinterpret_cast<const unsigned char*>(d.data())) != kCall) {
             return;
         }
-        const auto* p = reinterpret_cast<const unsigned char*>(d.data());
-        constexpr msg::TextField imsi = msg::notify::kApnImsi;
-        constexpr msg::TextField iccid = msg::notify::kApnIccid;
-        add(d.substr(imsi.offset, msg::text_length(p, d.size(), imsi)), Sort::kImsi);
-        add(d.substr(iccid.offset, msg::text_length(p, d.size(), iccid)), Sort::kIccid);
+        add(client::field_text(d, msg::notify::kApnImsi), Sort::kImsi);
+        add(client::field_text(d, msg::notify::kApnIccid), Sort::kIccid);
     }
 
     std::map<std::string, Sort> found_;

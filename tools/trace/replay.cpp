@@ -40,14 +40,12 @@ std::string describe_effect(const Record* r) {
     if (r == nullptr) {
         return "nothing more";
     }
-    const auto quoted = [](const std::string& bytes) {
-        return "\"" + client::escape_bytes(bytes) + "\"";
-    };
+    using client::quote_bytes;
     switch (r->kind) {
         case Kind::kCmd:
-            return "command " + quoted(r->str("c"));
+            return "command " + quote_bytes(r->str("c"));
         case Kind::kWrite:
-            return "write " + r->str("n") + " = " + quoted(r->str("v"));
+            return "write " + r->str("n") + " = " + quote_bytes(r->str("v"));
         case Kind::kSave:
             return "save";
         case Kind::kNotify:

@@ -14,9 +14,7 @@ namespace {
 
 constexpr std::string_view kIndent = "             ";  // under the time column
 
-std::string quoted(std::string_view bytes) {
-    return "\"" + client::escape_bytes(bytes) + "\"";
-}
+using client::quote_bytes;
 
 // "orv_mdm X.Y.Z, pid N, WALL" of a trace head; the heads of earlier daemons have no version.
 std::string head_text(const Record& head) {
@@ -65,6 +63,13 @@ std::string joined(const std::vector<std::string>& lines) {
     }
     return out;
 }
+std::string joined(const std::vector<Line>& lines) {
+    std::vector<std::string> texts;
+    for (const Line& l : lines) {
+        texts.push_back(l.text);
+    }
+    return joined(texts);
+}
 
 class Timeline {
   public:
@@ -81,8 +86,8 @@ class Timeline {
             if (m.size() > msg::kIdSize) {
                 std::string payload = m.substr(msg::kIdSize);
                 payload.erase(payload.find_last_not_of('\0') + 1);
-                line("payload " + quoted(payload) + " (" + std::to_string(m.size() - msg::kIdSize) +
-                     " bytes)");
+                line("payload " + quote_bytes(payload) + " (" +
+                     std::to_string(m.size() - msg::kIdSize) + " bytes)");
             }
             ++i;
         } else if (g.type == Group::Type::kBetween) {
@@ -135,33 +140,34 @@ class Timeline {
                 break;
             case Kind::kPreset: {
                 const Value* v = rec.find("v");
-                line("preset " + client::escape_bytes(rec.str("n")) +
-                     (v->type == Value::Type::kNull ? " not stored" : " = " + quoted(v->text)));
+                line(
+                    "preset " + client::escape_bytes(rec.str("n")) +
+                    (v->type == Value::Type::kNull ? " not stored" : " = " + quote_bytes(v->text)));
                 break;
             }
             case Kind::kCfg:
-                line("cfg " + std::to_string(rec.num("id")) + " = " + quoted(rec.str("v")) +
+                line("cfg " + std::to_string(rec.num("id")) + " = " + quote_bytes(rec.str("v")) +
                      " (rc " + std::to_string(rec.num("rc")) + ")");
                 break;
             case Kind::kReq:  // a request opens its own group
+            case Kind::kRx:   // gathered above
                 break;
             case Kind::kCmd:
                 command(g, i);
                 break;
             case Kind::kTx:
-                line("sent " + quoted(rec.str("b")));
-                break;
-            case Kind::kRx:
+                line("sent " + quote_bytes(rec.str("b")));
                 break;
             case Kind::kAns:
                 line("answer without command: " + joined(client::split_lines(rec.str("a"))));
                 break;
             case Kind::kRead:
-                line("read " + client::escape_bytes(rec.str("n")) + " = " + quoted(rec.str("v")) +
-                     " (rc " + std::to_string(rec.num("rc")) + ")");
+                line("read " + client::escape_bytes(rec.str("n")) + " = " +
+                     quote_bytes(rec.str("v")) + " (rc " + std::to_string(rec.num("rc")) + ")");
                 break;
             case Kind::kWrite:
-                line("write " + client::escape_bytes(rec.str("n")) + " = " + quoted(rec.str("v")));
+                line("write " + client::escape_bytes(rec.str("n")) + " = " +
+                     quote_bytes(rec.str("v")));
                 break;
             case Kind::kSave:
                 line("save");
@@ -182,8 +188,8 @@ class Timeline {
                 rows_.push_back(&rec);
                 break;
             case Kind::kSql:
-                line("sql " + quoted(rec.str("q")) + " rc=" + std::to_string(rec.num("rc")) + ", " +
-                     std::to_string(rows_.size()) + (rows_.size() == 1 ? " row" : " rows"));
+                line("sql " + quote_bytes(rec.str("q")) + " rc=" + std::to_string(rec.num("rc")) +
+                     ", " + std::to_string(rows_.size()) + (rows_.size() == 1 ? " row" : " rows"));
                 flush_rows();
                 break;
             case Kind::kSleep: {
@@ -270,25 +276,15 @@ class Timeline {
     }
 
     void lines_note(const std::string& what, const std::vector<Line>& lines) {
-        if (lines.empty()) {
-            return;
+        if (!lines.empty()) {
+            note(what + ": " + joined(lines));
         }
-        std::vector<std::string> texts;
-        for (const Line& l : lines) {
-            texts.push_back(l.text);
-        }
-        note(what + ": " + joined(texts));
     }
 
     // Lines read outside any command.
     void flush_loose() {
-        const std::vector<Line> lines = loose_.take();
-        if (!lines.empty()) {
-            std::vector<std::string> texts;
-            for (const Line& l : lines) {
-                texts.push_back(l.text);
-            }
-            line("modem sent: " + joined(texts));
+        if (const std::vector<Line> lines = loose_.take(); !lines.empty()) {
+            line("modem sent: " + joined(lines));
         }
     }
 
@@ -296,7 +292,7 @@ class Timeline {
         for (const Record* row : rows_) {
             std::string text;
             for (const std::optional<std::string>& cell : row->find("v")->row) {
-                text += (text.empty() ? "" : " | ") + (cell ? quoted(*cell) : "null");
+                text += (text.empty() ? "" : " | ") + (cell ? quote_bytes(*cell) : "null");
             }
             line("  row " + text);
         }

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -24,40 +25,27 @@ using trace_format::FieldSpec;
 using trace_format::KindSpec;
 using trace_format::Want;
 
-bool matches(const Value& v, Want want) {
-    switch (want) {
-        case Want::kString:
-            return v.type == Value::Type::kString;
-        case Want::kStringOrNull:
-            return v.type == Value::Type::kString || v.type == Value::Type::kNull;
-        case Want::kInt:
-            return v.type == Value::Type::kInt;
-        case Want::kNumber:
-            return v.type == Value::Type::kInt || v.type == Value::Type::kNumber;
-        case Want::kRow:
-            return v.type == Value::Type::kRow;
-        case Want::kBool:
-            return v.type == Value::Type::kBool;
-    }
-    return false;
+constexpr unsigned bit(Value::Type type) {
+    return 1u << static_cast<unsigned>(type);
 }
 
-std::string_view want_text(Want want) {
-    switch (want) {
-        case Want::kString:
-            return "a string";
-        case Want::kStringOrNull:
-            return "a string or null";
-        case Want::kInt:
-            return "an integer";
-        case Want::kNumber:
-            return "a number";
-        case Want::kRow:
-            return "an array of strings and nulls";
-        case Want::kBool:
-            return "true or false";
-    }
-    return "";
+// What each Want accepts, and how an error names it; in the order of enum Want.
+struct WantRow {
+    unsigned types;
+    std::string_view text;
+};
+constexpr WantRow kWants[] = {
+    {bit(Value::Type::kString), "a string"},
+    {bit(Value::Type::kString) | bit(Value::Type::kNull), "a string or null"},
+    {bit(Value::Type::kInt), "an integer"},
+    {bit(Value::Type::kInt) | bit(Value::Type::kNumber), "a number"},
+    {bit(Value::Type::kRow), "an array of strings and nulls"},
+    {bit(Value::Type::kBool), "true or false"},
+};
+static_assert(std::size(kWants) == static_cast<std::size_t>(Want::kBool) + 1);
+
+bool matches(const Value& v, Want want) {
+    return (kWants[static_cast<std::size_t>(want)].types & bit(v.type)) != 0;
 }
 
 // The JSON subset of a trace line: one object of scalars and arrays of strings and nulls.
@@ -157,50 +145,30 @@ class LineParser {
                 return cut();
             }
             const char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    out.push_back(e);
-                    break;
-                case 'b':
-                    out.push_back('\b');
-                    break;
-                case 'f':
-                    out.push_back('\f');
-                    break;
-                case 'n':
-                    out.push_back('\n');
-                    break;
-                case 'r':
-                    out.push_back('\r');
-                    break;
-                case 't':
-                    out.push_back('\t');
-                    break;
-                case 'u': {
-                    if (s_.size() - pos_ < 4) {
-                        return cut();
-                    }
-                    int v = 0;
-                    for (int i = 0; i < 4; ++i) {
-                        const int d = core::hex_digit_value(s_[pos_ + i]);
-                        if (d < 0) {
-                            return fail_at("\\u needs four hex digits", pos_ - 2);
-                        }
-                        v = v * 16 + d;
-                    }
-                    if (v > 0xff) {
-                        return fail_at("\\u escape above 00FF (a trace string holds bytes)",
-                                       pos_ - 2);
-                    }
-                    pos_ += 4;
-                    out.push_back(static_cast<char>(v));
-                    break;
-                }
-                default:
-                    return fail_at(std::string("unknown escape \\") + e, pos_ - 2);
+            static constexpr std::string_view kEscapes = "\"\\/bfnrt", kBytes = "\"\\/\b\f\n\r\t";
+            if (const std::size_t at = kEscapes.find(e); at != std::string_view::npos) {
+                out.push_back(kBytes[at]);
+                continue;
             }
+            if (e != 'u') {
+                return fail_at(std::string("unknown escape \\") + e, pos_ - 2);
+            }
+            if (s_.size() - pos_ < 4) {
+                return cut();
+            }
+            int v = 0;
+            for (int i = 0; i < 4; ++i) {
+                const int d = core::hex_digit_value(s_[pos_ + i]);
+                if (d < 0) {
+                    return fail_at("\\u needs four hex digits", pos_ - 2);
+                }
+                v = v * 16 + d;
+            }
+            if (v > 0xff) {
+                return fail_at("\\u escape above 00FF (a trace string holds bytes)", pos_ - 2);
+            }
+            pos_ += 4;
+            out.push_back(static_cast<char>(v));
         }
     }
 
@@ -257,14 +225,6 @@ class LineParser {
         return true;
     }
 
-    bool word(std::string_view w) {
-        if (s_.substr(pos_, w.size()) == w) {
-            pos_ += w.size();
-            return true;
-        }
-        return false;
-    }
-
     bool value(Value& v) {
         skip_blanks();
         if (at_end()) {
@@ -281,18 +241,17 @@ class LineParser {
             v.type = Value::Type::kRow;
             return array(v.row);
         }
-        if (word("null")) {
-            v.type = Value::Type::kNull;
-            return true;
-        }
-        if (word("true")) {
-            v.type = Value::Type::kBool;
-            v.flag = true;
-            return true;
-        }
-        if (word("false")) {
-            v.type = Value::Type::kBool;
-            return true;
+        static constexpr std::pair<std::string_view, Value::Type> kWords[] = {
+            {"null", Value::Type::kNull},
+            {"true", Value::Type::kBool},
+            {"false", Value::Type::kBool}};
+        for (const auto& [w, type] : kWords) {
+            if (s_.substr(pos_, w.size()) == w) {
+                pos_ += w.size();
+                v.type = type;
+                v.flag = w == "true";
+                return true;
+            }
         }
         if (c == '{') {
             return fail_at("nested object (a trace record is flat)", pos_);
@@ -432,13 +391,10 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
         error = "'k' is not a string";
         return false;
     }
-    const KindSpec* spec = nullptr;
-    for (const KindSpec& s : trace_format::kKinds) {
-        if (s.name == k->text) {
-            spec = &s;
-        }
-    }
-    if (spec == nullptr) {
+    const auto& kinds = trace_format::kKinds;
+    const auto spec = std::find_if(kinds.begin(), kinds.end(),
+                                   [&](const KindSpec& s) { return s.name == k->text; });
+    if (spec == kinds.end()) {
         error = "unknown kind '" + escape(k->text) + "'";
         return false;
     }
@@ -467,8 +423,8 @@ bool parse_record(std::string_view line, Record& out, std::string& error) {
             return false;
         }
         if (!matches(*v, f.want)) {
-            error =
-                kind + ": '" + std::string(f.name) + "' is not " + std::string(want_text(f.want));
+            error = kind + ": '" + std::string(f.name) + "' is not " +
+                    std::string(kWants[static_cast<std::size_t>(f.want)].text);
             return false;
         }
         out.fields.push_back({std::string(f.name), std::move(*v)});
