@@ -2,7 +2,6 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,38 +40,6 @@ void refuse_if(bool refused, const std::string& what) {
     if (refused) {
         throw Refused{what};
     }
-}
-
-// A Unix stream socket at `path`: bound and listening (server), or connected to it; -1 with
-// errno set when it cannot be had.
-int unix_socket(const std::string& path, bool server) {
-    sockaddr_un addr{.sun_family = AF_UNIX, .sun_path = {}};
-    if (path.size() >= sizeof addr.sun_path) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const auto* a = reinterpret_cast<const sockaddr*>(&addr);
-    if (fd >= 0 && (server ? ::bind(fd, a, sizeof addr) != 0 || ::listen(fd, 8) != 0
-                           : ::connect(fd, a, sizeof addr) != 0)) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    return fd;
-}
-
-bool write_all(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -186,7 +153,7 @@ void ControlServer::serve(const std::function<std::string(const std::string&)>& 
         }
         text.append(buf, static_cast<std::size_t>(n));
     }
-    write_all(fd, act(text.substr(0, text.find('\n'))));
+    client::write_all(fd, act(text.substr(0, text.find('\n'))));
     ::close(fd);
 }
 
@@ -221,7 +188,7 @@ int control_client(int argc, char** argv) {
         line += (i == 3 ? "" : " ") + quote_word(argv[i]);
     }
     const int fd = unix_socket(argv[2], false);
-    if (fd < 0 || !write_all(fd, line + "\n")) {
+    if (fd < 0 || !client::write_all(fd, line + "\n")) {
         std::fprintf(stderr, "orv_modem_sim ctl: cannot reach %s: %s\n", argv[2],
                      std::strerror(errno));
         return 2;

@@ -4,6 +4,8 @@
 #include <optional>
 #include <sstream>
 
+#include "tools/client/orv_client.h"
+
 namespace orv::modem_sim {
 
 namespace {
@@ -479,11 +481,8 @@ std::string ModemSim::cmd_crsm(std::string_view tail) {
     if (offset + length > file.data.size()) {
         return status(103, 0);  // 6700: more bytes than the file has
     }
-    std::string hex;
-    for (std::size_t i = offset; i < offset + length; ++i) {
-        hex += {"0123456789ABCDEF"[file.data[i] >> 4], "0123456789ABCDEF"[file.data[i] & 0x0F]};
-    }
-    return info("+CRSM: 144, 0,\"" + hex + "\"") + ok();
+    const std::string_view bytes(reinterpret_cast<const char*>(file.data.data()) + offset, length);
+    return info("+CRSM: 144, 0,\"" + upper(client::to_hex(bytes)) + "\"") + ok();
 }
 
 std::string ModemSim::cmd_cimi(std::string_view tail) {

@@ -31,6 +31,25 @@ std::runtime_error system_error(const std::string& what) {
 
 }  // namespace
 
+int unix_socket(const std::string& path, bool server) {
+    sockaddr_un addr{.sun_family = AF_UNIX, .sun_path = {}};
+    if (path.size() >= sizeof addr.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto* a = reinterpret_cast<const sockaddr*>(&addr);
+    if (fd >= 0 && (server ? ::bind(fd, a, sizeof addr) != 0 || ::listen(fd, 8) != 0
+                           : ::connect(fd, a, sizeof addr) != 0)) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
 std::string WireFormat::encode(std::string_view bytes) const {
     std::string out;
     std::size_t since_nul = 0;
@@ -78,12 +97,8 @@ void claim_path(const std::string& path, bool socket) {
         if (!S_ISSOCK(st.st_mode)) {
             refuse("is there and is no socket");
         }
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un addr{.sun_family = AF_UNIX, .sun_path = {}};
-        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
-        const bool live = ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
-        ::close(fd);
-        if (live) {
+        if (const int fd = unix_socket(path, false); fd >= 0) {
+            ::close(fd);
             refuse("is the control socket of a running virtual modem");
         }
     } else {

@@ -47,6 +47,10 @@ struct LineOptions {
 // way).
 void claim_path(const std::string& path, bool socket);
 
+// A Unix stream socket at `path`: bound and listening (server), or connected to it; -1 with
+// errno set when it cannot be had.
+int unix_socket(const std::string& path, bool server);
+
 class Line {
   public:
     Line(LineOptions options, WireFormat format) : wire(format), opts_(std::move(options)) {}

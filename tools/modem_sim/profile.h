@@ -96,11 +96,6 @@ struct ScriptRule {
     std::string report_after;
     int count = -1;  // uses left; -1 for always
 
-    bool has_action() const {
-        return answer || silent || hangup || delay_ms > 0 || !report_before.empty() ||
-               !report_inside.empty() || !report_after.empty();
-    }
-
     bool matches(std::string_view line) const;
 };
 

@@ -153,20 +153,15 @@ ControlResult replay_control(Replay& replay, std::string_view line) {
             text += " " + words[i];
         }
         r.urc = unescape(text);
-    } else if (words.size() != 1) {
-        r.reply = "error: a replaying modem takes urc <line>, hangup, play, state, help and quit\n";
-    } else if (verb == "state" || verb == "help") {
+    } else if (words.size() == 1 && (verb == "state" || verb == "help")) {
         r.reply = verb == "state" ? replay.state_text() : std::string(kReplayHelp);
-    } else if (verb == "play") {
+    } else if (words.size() == 1 && verb == "play") {
         replay.play(Clock::now());
-        r.reply = "ok\n";
-    } else {
+    } else if (words.size() == 1 && (verb == "hangup" || verb == "quit")) {
         r.hangup = verb == "hangup";
         r.quit = verb == "quit";
-        if (!r.hangup && !r.quit) {
-            r.reply =
-                "error: a replaying modem takes urc <line>, hangup, play, state, help and quit\n";
-        }
+    } else {
+        r.reply = "error: a replaying modem takes urc <line>, hangup, play, state, help and quit\n";
     }
     return r;
 }
