@@ -164,24 +164,18 @@ class Finder {
             return;
         }
         const std::string_view payload = datagram.substr(msg::kIdSize);
-        auto text = [&](msg::TextField f) { add(client::field_text(payload, f), Sort::kCode); };
-        switch (id) {
-            case msg::ORV_MDM_VERIFY_PIN:
-                text(msg::verify_pin::kCode);
-                text(msg::verify_pin::kNewPin);
-                break;
-            case msg::ORV_MDM_CHANGE_PIN:
-                text(msg::change_pin::kOldPin);
-                text(msg::change_pin::kNewPin);
-                break;
-            case msg::ORV_MDM_PIN_MODE:
-                text(msg::pin_mode::kPin);
-                break;
-            case msg::ORV_MDM_NET_UNLOCK:
-                text(msg::net_unlock::kCode);
-                break;
-            default:
-                break;
+        static constexpr std::pair<std::uint32_t, msg::TextField> kCodes[] = {
+            {msg::ORV_MDM_VERIFY_PIN, msg::verify_pin::kCode},
+            {msg::ORV_MDM_VERIFY_PIN, msg::verify_pin::kNewPin},
+            {msg::ORV_MDM_CHANGE_PIN, msg::change_pin::kOldPin},
+            {msg::ORV_MDM_CHANGE_PIN, msg::change_pin::kNewPin},
+            {msg::ORV_MDM_PIN_MODE, msg::pin_mode::kPin},
+            {msg::ORV_MDM_NET_UNLOCK, msg::net_unlock::kCode},
+        };
+        for (const auto& [request, field] : kCodes) {
+            if (request == id) {
+                add(client::field_text(payload, field), Sort::kCode);
+            }
         }
     }
 

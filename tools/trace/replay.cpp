@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -255,13 +256,11 @@ int play(const Records& recorded, const ReplayOptions& o, std::ostream& out, std
         err << "orv_trace: " << error << "\n";
         return client::kExitFailed;
     }
-    std::vector<int> written;
+    std::set<int> written;  // the first value of each item is the one the session found
     for (const Record& r : recorded) {
         const int id = static_cast<int>(r.num("id"));
-        if (r.kind == Kind::kCfg && r.num("rc") >= 0 &&
-            std::find(written.begin(), written.end(), id) == written.end()) {
+        if (r.kind == Kind::kCfg && r.num("rc") >= 0 && written.insert(id).second) {
             rig.write_factory_item(id, r.str("v"));
-            written.push_back(id);
         }
     }
     const double scale = o.wait_scale.value_or(recorded_wait_scale(recorded));

@@ -245,17 +245,15 @@ class Timeline {
         std::vector<std::string> answer;
         std::vector<Line> other;
         double end = ans->t;
-        bool from_line = false;
         for (Line& l : read) {
             if (in_answer.count(l.text) != 0) {
                 answer.push_back(l.text);
                 end = l.t;
-                from_line = true;
             } else {
                 other.push_back(std::move(l));
             }
         }
-        if (!from_line) {
+        if (answer.empty()) {  // none of the answer's lines is among those read
             answer = delivered;
         }
         const std::int64_t outcome = ans->num("o");

@@ -55,13 +55,11 @@ class LineParser {
 
     bool object(std::vector<Field>& fields) {
         skip_blanks();
-        if (at_end() || s_[pos_] != '{') {
+        if (!take("{")) {
             return fail("not a JSON object");
         }
-        ++pos_;
         skip_blanks();
-        if (!at_end() && s_[pos_] == '}') {
-            ++pos_;
+        if (take("}")) {
             return finish();
         }
         for (;;) {
@@ -113,15 +111,19 @@ class LineParser {
         skip_blanks();
         return at_end() || fail_at("text after the closing brace", pos_);
     }
-    bool expect(char c) {
-        if (at_end()) {
-            return cut();
-        }
-        if (s_[pos_] != c) {
-            return fail_at(std::string("expected '") + c + "'", pos_);
+    // Steps over the next character when it is one of `any`.
+    bool take(std::string_view any) {
+        if (at_end() || any.find(s_[pos_]) == std::string_view::npos) {
+            return false;
         }
         ++pos_;
         return true;
+    }
+    bool expect(char c) {
+        if (take(std::string_view(&c, 1))) {
+            return true;
+        }
+        return at_end() ? cut() : fail_at(std::string("expected '") + c + "'", pos_);
     }
 
     // After the opening quote: the bytes up to the closing one.
@@ -181,9 +183,7 @@ class LineParser {
             }
             return pos_ > from;
         };
-        if (!at_end() && s_[pos_] == '-') {
-            ++pos_;
-        }
+        take("-");
         const std::size_t int_start = pos_;
         if (!digits()) {
             return at_end() ? cut() : fail_at("expected a value", start);
@@ -192,19 +192,15 @@ class LineParser {
             return fail_at("number with a leading zero", start);
         }
         bool whole = true;
-        if (!at_end() && s_[pos_] == '.') {
-            ++pos_;
+        if (take(".")) {
             whole = false;
             if (!digits()) {
                 return fail_at("expected digits after '.'", pos_);
             }
         }
-        if (!at_end() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
-            ++pos_;
+        if (take("eE")) {
             whole = false;
-            if (!at_end() && (s_[pos_] == '+' || s_[pos_] == '-')) {
-                ++pos_;
-            }
+            take("+-");
             if (!digits()) {
                 return fail_at("expected an exponent", pos_);
             }
@@ -231,13 +227,11 @@ class LineParser {
             return cut();
         }
         const char c = s_[pos_];
-        if (c == '"') {
-            ++pos_;
+        if (take("\"")) {
             v.type = Value::Type::kString;
             return string_body(v.text);
         }
-        if (c == '[') {
-            ++pos_;
+        if (take("[")) {
             v.type = Value::Type::kRow;
             return array(v.row);
         }
@@ -261,8 +255,7 @@ class LineParser {
 
     bool array(Row& row) {
         skip_blanks();
-        if (!at_end() && s_[pos_] == ']') {
-            ++pos_;
+        if (take("]")) {
             return true;
         }
         for (;;) {
