@@ -267,11 +267,8 @@ constexpr Key<PersoLock> kLockKeys[] = {
 };
 
 constexpr Key<SimProfile> kSimKeys[] = {
-    {"iccid",
-     [](const Value& v, SimProfile& s) {
-         s.iccid = v.text();
-         s.files[std::string(kFileIccid)] = {iccid_file(v, s.iccid)};
-     }},
+    {"iccid", [](const Value& v,
+                 SimProfile& s) { s.files[std::string(kFileIccid)] = {iccid_file(v, v.text())}; }},
     {"imsi", field<&SimProfile::imsi>},
     {"numbers",
      [](const Value& v, SimProfile& s) {

@@ -62,7 +62,6 @@ struct OwnNumber {
 };
 
 struct SimProfile {
-    std::string iccid;  // digits as printed on the card
     std::string imsi;
     std::vector<OwnNumber> numbers;
     std::string pin;
