@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -57,7 +58,7 @@ int listen_loop(int fd, const std::string& path, long count, double timeout) {
                 return kCli.failed("timeout after " + std::to_string(received) +
                                    " notification(s)");
             }
-            wait_ms = static_cast<int>(left * 1000) + 1;
+            wait_ms = static_cast<int>(std::min(left, 3600.0) * 1000) + 1;  // int ms
         }
         pollfd pfd{fd, POLLIN, 0};
         const int rc = poll(&pfd, 1, wait_ms);

@@ -375,6 +375,9 @@ TEST_F(ToolBinaries, FailuresNameThePathAndTheReason) {
         {"orv_modem_sim --pty --profile " + below, 2, below + ": cannot open" + not_dir},
         {"orv_modem_sim --pty --journal " + below, 1, "cannot open journal " + below + not_dir},
         {"orv_modem_sim ctl " + below + " state", 2, "cannot reach " + below + not_dir},
+        // A value that is not one is named as given, and nothing is opened.
+        {"orv_modem_sim --listen tcp:127.0.0.1:80x", 2, "--listen wants tcp:HOST:PORT, got"},
+        {"orv_modem_sim --pty --chunk 1k", 2, "--chunk wants a number, got 1k"},
 #endif
     };
     expect(calls);

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -76,7 +77,8 @@ SendResult send_datagram(const std::string& path, std::string_view datagram, std
                 return SendResult::kBusy;
             }
             pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, static_cast<int>(left * 1000) + 1);  // room, or the time is up
+            poll(&p, 1,
+                 static_cast<int>(std::min(left, 3600.0) * 1000) + 1);  // room, or the time is up
         }
     }
     close(fd);

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "platform/orv_paths.h"
+#include "tools/modem_sim/profile.h"
 
 namespace orv::modem_sim {
 
@@ -179,7 +180,8 @@ void Line::open_listener() {
     const std::size_t colon = address.rfind(':');
     const bool parts = address.starts_with("tcp:") && colon != std::string::npos && colon > 4;
     const std::string host = parts ? address.substr(4, colon - 4) : "";
-    const int port = parts ? std::atoi(address.c_str() + colon + 1) : -1;
+    const auto number = parts ? to_int(address.substr(colon + 1)) : std::nullopt;
+    const int port = number.value_or(-1);
     sockaddr_in addr{.sin_family = AF_INET, .sin_port = htons(static_cast<std::uint16_t>(port))};
     if (!parts || port < 0 || port > 65535 ||
         ::inet_pton(AF_INET, host.c_str(), &addr.sin_addr) != 1) {
