@@ -130,6 +130,9 @@ record_late_answer() {
 }
 
 # The modem drops its line in the middle of an answer, then is gone for a while and returns.
+# While it is gone the battery, which needs no modem, is read four times, each from other driver
+# readings: a whole reading (the first after start waits the driver's 7 s), one without its
+# charging state (so that nothing is published), no battery, the driver missing.
 record_modem_gone() {
     begin modem_gone
     send get_imei
@@ -139,6 +142,14 @@ record_modem_gone() {
     kill "$modem_pid"
     wait "$modem_pid" 2>/dev/null || true
     send get_imsi
+    printf '%s\n' present=1 level=4 percent=87 charging=1 >"$ORV_PWM_SIM"
+    send get_batt_info
+    printf '%s\n' present=1 level=2 percent=35 >"$ORV_PWM_SIM"
+    send get_batt_info
+    printf '%s\n' present=0 >"$ORV_PWM_SIM"
+    send get_batt_info
+    rm "$ORV_PWM_SIM"
+    send get_batt_info
     modem
     send get_imsi
     send get_imei
