@@ -24,7 +24,8 @@ std::string zeros(int n) {
 }
 
 // A start-up, an ICCID request with an unsolicited line, a PIN entry that times out and is
-// answered late, an IMSI and own number request, and an IMEI read from a modem that prefixes it.
+// answered late, an IMSI and own number request, an IMEI read from a modem that prefixes it, the
+// PIN lock switched on (its bytes on the line too) and the IMEI without its check digit.
 const std::string kTrace =
     R"({"k":"trace","t":0,"v":1,"ver":"0.1.0","wall":"2026-12-06T10:00:00Z","pid":1234}
 {"k":"preset","t":0.0001,"n":"iccid","v":"8944123456789012345F"}
@@ -55,6 +56,15 @@ const std::string kTrace =
 {"k":"cmd","t":11.001,"c":"AT+CGSN","w":3000}
 {"k":"ans","t":11.01,"o":0,"a":"+CGSN: \"356938035643809\"\r\nOK"}
 {"k":"write","t":11.02,"n":"imei","v":"+CGSN: \"356938035643809\""}
+{"k":"req","t":12,"id":5,"m":"\u0005\u0000\u0000\u0000)" +
+    zeros(12) + R"(\u0001\u0000\u0000\u00001234)" + zeros(6) + R"("}
+{"k":"cmd","t":12.001,"c":"AT+CLCK=\"SC\",1,\"1234\"","w":3000}
+{"k":"tx","t":12.002,"b":"AT+CLCK=\"SC\",1,\"1234\"\r"}
+{"k":"ans","t":12.03,"o":0,"a":"OK"}
+{"k":"idle","t":12.04}
+{"k":"req","t":13,"id":7,"m":"\u0007\u0000\u0000\u0000"}
+{"k":"cmd","t":13.001,"c":"AT+CGSN","w":3000}
+{"k":"ans","t":13.01,"o":0,"a":"35693803564380\r\nOK"}
 )";
 
 TEST(TraceReader, RefusesBadLinesNamingTheLine) {
@@ -68,6 +78,9 @@ TEST(TraceReader, RefusesBadLinesNamingTheLine) {
         {"{\"k\":\"cmd\",\"t\":1,\"c\":\"AT\",\"w\":\"5\"}", "'cmd' record: 'w' is not an integer"},
         {"{\"k\":\"preset\",\"t\":1,\"n\":\"a\",\"v\":3}", "'v' is not a string or null"},
         {"{\"k\":\"row\",\"t\":1,\"v\":[\"a\",1]}", "an array holds only strings and null"},
+        {"{\"k\":\"trace\",\"t\":0,\"v\":1,\"wall\":\"w\",\"pid\":1,\"continued\":1}",
+         "'continued' is not true or false"},
+        {"{\"k\":\"trace\",\"t\":0,\"v\":1,\"wall\":\"w\",\"pid\":1,\"continued\":true}", ""},
         {"{\"k\":\"idle\",\"t\":1,\"t\":2}", "field 't' given twice"},
         {"{\"k\":\"rx\",\"t\":1,\"b\":\"\\u0100\"}", "\\u escape above 00FF"},
         {"{\"k\":\"rx\",\"t\":1,\"b\":\"\x01\"}", "control byte in a string"},
@@ -215,9 +228,9 @@ TEST_F(TraceTool, RedactsConsistentlyKeepingLengthsAndPrefixes) {
     EXPECT_EQ(st.st_mode & 0777, 0600u) << "a redacted trace is private like the recording";
     std::ifstream written(at("OUT"));
     out.assign(std::istreambuf_iterator<char>(written), std::istreambuf_iterator<char>());
-    EXPECT_EQ(err, "redacted: 1 code, 1 ICCID, 1 IMSI, 1 number, 1 IMEI\n");
+    EXPECT_EQ(err, "redacted: 1 code, 1 ICCID, 1 IMSI, 1 number, 2 IMEIs\n");
     for (const char* secret : {"1234\\u0000", "\\\"1234\\\"", "89441234567890", "436587092143",
-                               "262011234567890", "491701234567", "5643809"}) {
+                               "262011234567890", "491701234567", "5643809", "564380\\r"}) {
         EXPECT_EQ(out.find(secret), std::string::npos) << secret;
     }
     std::vector<Record> before, r;
@@ -247,6 +260,7 @@ TEST_F(TraceTool, RedactsConsistentlyKeepingLengthsAndPrefixes) {
     const std::string imei = r[26].str("v");  // write imei, its type allocation code kept
     EXPECT_EQ(imei.substr(0, 16), "+CGSN: \"35693803");
     EXPECT_EQ(r[25].str("a"), imei + "\r\nOK");
+    EXPECT_EQ(r[29].str("b"), r[28].str("c") + "\r") << "the code on the line is the command's";
 }
 
 }  // namespace
