@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -149,6 +150,7 @@ TEST_F(ToolBinaries, SendWritesTheRequestAtItsOffsetsOrRefusesWithAReason) {
             {send + "verify_pin --pin 1 --raw-hex 00", 2, "replaces the whole"},
             {send + "get_imei --raw-hex abc", 2, "not hex"},
             {send + "--raw-id x", 2, "not a 32-bit number"},
+            {send + "get_imei --raw-id ''", 2, "not a 32-bit number"},
             {send + "4294967296", 2, "unknown request"},
             {send, 2, "missing REQUEST"},
             {send + "get_imei extra", 2, "unexpected argument"},
@@ -353,12 +355,22 @@ TEST_F(ToolBinaries, EveryToolAnswersHelpAndVersion) {
 }
 
 // A file, folder or socket that cannot be had is named with the system's reason. The paths lead
-// through a plain file, so they fail for root too.
+// through a plain file, or to a stream socket where a datagram socket belongs, so they fail for
+// root too.
 TEST_F(ToolBinaries, FailuresNameThePathAndTheReason) {
     const std::string file = dir_ + "/plain";
     std::ofstream(file) << "x";
     const std::string below = file + "/sub";
     const std::string not_dir = ": Not a directory";
+    const std::string stream_dir = dir_ + "/stream";
+    ASSERT_TRUE(std::filesystem::create_directory(stream_dir));
+    const int stream = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string stream_path = stream_dir + "/orv_mc_path";
+    ASSERT_LT(stream_path.size(), sizeof addr.sun_path);
+    stream_path.copy(addr.sun_path, stream_path.size());
+    ASSERT_EQ(bind(stream, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
     std::vector<std::tuple<std::string, int, std::string>> calls = {
         {"orv_nvram --db " + below + "/nvram.db set a b", 1,
          "cannot create the parameter store " + below + "/nvram.db" + not_dir},
@@ -370,6 +382,9 @@ TEST_F(ToolBinaries, FailuresNameThePathAndTheReason) {
          "cannot create the folder " + below + not_dir},
         {"orv_mdm_send --run-dir " + below + " get_imei", 1,
          "cannot send to " + below + "/orv_mdm_path" + not_dir},
+        // Not the socket file of a dead listener: it is refused and stays.
+        {"orv_mc_listen --run-dir " + stream_dir + " --timeout 1", 1,
+         "cannot check the socket " + stream_path + ": Protocol wrong type for socket"},
 #ifdef ORV_DEV_TOOLS
         {"orv_trace show " + below, 2, below + ": cannot be opened" + not_dir},
         {"orv_modem_sim --pty --profile " + below, 2, below + ": cannot open" + not_dir},
@@ -381,6 +396,8 @@ TEST_F(ToolBinaries, FailuresNameThePathAndTheReason) {
 #endif
     };
     expect(calls);
+    EXPECT_TRUE(std::filesystem::is_socket(stream_path));
+    close(stream);
 }
 
 }  // namespace
